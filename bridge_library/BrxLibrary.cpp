@@ -1,5 +1,6 @@
 #include "bridge_library/BrxLibrary.h"
 
+#include <algorithm>
 #include <array>
 
 #include "bridge_library/DspRegisterWindow.h"

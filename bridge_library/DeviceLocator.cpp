@@ -135,7 +135,7 @@ std::uint32_t DeviceLocator::Open(std::uint32_t instance, CamLocation& location)
 
     log_.Line("KvProxy_Open by handle %08X\n", instance);
     DeviceContext context = 0;
-    const RequestOutcome opened = requests_.OpenDevice(device, &context);
+    const RequestOutcome opened = requests_.OpenDevice(device, location.interfaceNumber, &context);
     if (!opened.ok) {
         log_.Line("KvProxy_Open failed %d, device handle : %08X\n", opened.lastError, instance);
         location.device.reset();

@@ -44,8 +44,10 @@ class UsbRequests {
 public:
     virtual ~UsbRequests() = default;
 
-    // Fails with ERROR_PATH_NOT_FOUND when the proxy channel is not open.
-    virtual RequestOutcome OpenDevice(const UsbDeviceLocation& location, DeviceContext* context) = 0;
+    // Has the proxy take hold of the device's interface. Fails with
+    // ERROR_PATH_NOT_FOUND when the proxy channel is not open.
+    virtual RequestOutcome OpenDevice(const UsbDeviceLocation& location, std::uint8_t interfaceNumber,
+                                      DeviceContext* context) = 0;
     virtual bool CloseDevice(DeviceContext context) = 0;
 
     // Succeeds only when all 18 bytes came.
