@@ -42,6 +42,11 @@ public:
     void SaveInstallPaths(std::string_view installFolder, std::string_view servicePath);
     void SaveAutoRunEntry(std::string_view servicePath);
 
+    // A device's whole choice as an apply stores it: the values of
+    // SaveLEDColor, SaveLEDServiceBehavior and SaveLEDSwitch in this order, in
+    // one transaction.
+    void StoreChoice(SettingsTarget target, const LightingSetting& setting);
+
     // Variants for rules that must know whether the key could be created or
     // opened (the service stops a store sequence when a key cannot be created).
     bool TrySaveLEDServiceBehavior(SettingsTarget target, std::uint32_t effect);
@@ -59,6 +64,7 @@ private:
 };
 
 // The choice of one device as an apply stores it: colour, effect, switch.
+// Same as SettingsStore::StoreChoice.
 void StoreDeviceChoice(SettingsStore& store, SettingsTarget target, const LightingSetting& setting);
 
 }  // namespace ovra

@@ -148,7 +148,26 @@ StoreFault SqliteConnection::Setup(bool verify, std::string* detail) {
         return rc;
     };
 
-    std::string text;
+    // Look before changing anything: a file that is not this store must be
+    // moved aside exactly as it was found.
+    std::string text, tables;
+    if (int rc = query("PRAGMA application_id", &text); rc != SQLITE_OK) return fail(rc);
+    const bool ours = std::atoi(text.c_str()) == kApplicationId;
+    if (!ours) {
+        if (int rc = query("SELECT count(*) FROM sqlite_master", &tables); rc != SQLITE_OK)
+            return fail(rc);
+        if (text != "0" || tables != "0") {
+            *detail = "the file is a database of something else";
+            return StoreFault::Corrupt;
+        }
+    } else if (verify) {
+        if (int rc = query("PRAGMA quick_check", &text); rc != SQLITE_OK) return fail(rc);
+        if (text != "ok") {
+            *detail = "the integrity check failed: " + text;
+            return StoreFault::Corrupt;
+        }
+    }
+
     if (int rc = query("PRAGMA journal_mode = WAL", &text); rc != SQLITE_OK) return fail(rc);
     if (text != "wal") {
         *detail = "the store cannot keep a write-ahead journal (journal mode " + text + ")";
@@ -158,46 +177,35 @@ StoreFault SqliteConnection::Setup(bool verify, std::string* detail) {
                               nullptr, nullptr);
         rc != SQLITE_OK)
         return fail(rc);
+    if (ours) return StoreFault::None;
 
-    if (int rc = query("PRAGMA application_id", &text); rc != SQLITE_OK) return fail(rc);
-    if (std::atoi(text.c_str()) != kApplicationId) {
-        // A fresh (empty) file gets the schema; the check is repeated under
-        // the write lock since the other program may be doing the same.
-        if (int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-            rc != SQLITE_OK)
-            return fail(rc);
-        std::string id, tables;
-        int rc = query("PRAGMA application_id", &id);
-        if (rc == SQLITE_OK) rc = query("SELECT count(*) FROM sqlite_master", &tables);
-        if (rc != SQLITE_OK) {
-            const StoreFault fault = fail(rc);
-            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            return fault;
-        }
-        if (std::atoi(id.c_str()) != kApplicationId) {
-            if (tables != "0" || id != "0") {
-                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-                *detail = "the file is a database of something else";
-                return StoreFault::Corrupt;
-            }
-            rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
-            if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-            if (rc != SQLITE_OK) {
-                const StoreFault fault = fail(rc);
-                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-                return fault;
-            }
-        } else {
-            sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        }
+    // An empty file gets the schema; the check is repeated under the write
+    // lock since the other program may be doing the same.
+    if (int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr); rc != SQLITE_OK)
+        return fail(rc);
+    std::string id;
+    int rc = query("PRAGMA application_id", &id);
+    if (rc == SQLITE_OK) rc = query("SELECT count(*) FROM sqlite_master", &tables);
+    if (rc != SQLITE_OK) {
+        const StoreFault fault = fail(rc);
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return fault;
     }
-
-    if (verify) {
-        if (int rc = query("PRAGMA quick_check", &text); rc != SQLITE_OK) return fail(rc);
-        if (text != "ok") {
-            *detail = "the integrity check failed: " + text;
-            return StoreFault::Corrupt;
-        }
+    if (std::atoi(id.c_str()) == kApplicationId) {
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        return StoreFault::None;
+    }
+    if (id != "0" || tables != "0") {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        *detail = "the file is a database of something else";
+        return StoreFault::Corrupt;
+    }
+    rc = sqlite3_exec(db_, kSchema, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        const StoreFault fault = fail(rc);
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        return fault;
     }
     return StoreFault::None;
 }
