@@ -3,7 +3,9 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 namespace ovra {
 namespace {
@@ -117,6 +119,22 @@ StoreFault SqliteConnection::Open(const std::string& file, bool verify,
 }
 
 StoreFault SqliteConnection::Setup(bool verify, std::string* detail) {
+    // Two programs opening a fresh file at once both try to switch it to the
+    // write-ahead journal; SQLite breaks that tie by failing one of them at
+    // once with "busy" rather than waiting. Every step here can be repeated,
+    // so the loser simply tries again, within the usual busy timeout.
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kStoreBusyTimeoutMs);
+    while (true) {
+        int rc = SQLITE_OK;
+        const StoreFault fault = SetupOnce(verify, detail, &rc);
+        if ((rc & 0xFF) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) return fault;
+        if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+StoreFault SqliteConnection::SetupOnce(bool verify, std::string* detail, int* lastRc) {
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, kStoreBusyTimeoutMs);
     // Keep the WAL file in place when the last connection closes. SQLite
@@ -126,6 +144,7 @@ StoreFault SqliteConnection::Setup(bool verify, std::string* detail) {
     sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
 
     const auto fail = [&](int rc) {
+        *lastRc = rc;
         *detail = sqlite3_errmsg(db_);
         return ClassifySqliteResult(rc);
     };
@@ -149,14 +168,29 @@ StoreFault SqliteConnection::Setup(bool verify, std::string* detail) {
     };
 
     // Look before changing anything: a file that is not this store must be
-    // moved aside exactly as it was found.
-    std::string text, tables;
-    if (int rc = query("PRAGMA application_id", &text); rc != SQLITE_OK) return fail(rc);
-    const bool ours = std::atoi(text.c_str()) == kApplicationId;
+    // moved aside exactly as it was found. The mark and the table count come
+    // from one statement, one snapshot: the other program may be creating the
+    // schema at this moment.
+    std::string id, tables;
+    const auto identify = [&]() -> int {
+        sqlite3_stmt* statement = nullptr;
+        int rc = sqlite3_prepare_v2(db_,
+                                    "SELECT (SELECT application_id FROM pragma_application_id), "
+                                    "(SELECT count(*) FROM sqlite_master)",
+                                    -1, &statement, nullptr);
+        if (rc == SQLITE_OK && (rc = sqlite3_step(statement)) == SQLITE_ROW) {
+            id = std::to_string(sqlite3_column_int64(statement, 0));
+            tables = std::to_string(sqlite3_column_int64(statement, 1));
+            rc = SQLITE_OK;
+        }
+        sqlite3_finalize(statement);
+        return rc;
+    };
+    if (int rc = identify(); rc != SQLITE_OK) return fail(rc);
+    const bool ours = id == std::to_string(kApplicationId);
+    std::string text;
     if (!ours) {
-        if (int rc = query("SELECT count(*) FROM sqlite_master", &tables); rc != SQLITE_OK)
-            return fail(rc);
-        if (text != "0" || tables != "0") {
+        if (id != "0" || tables != "0") {
             *detail = "the file is a database of something else";
             return StoreFault::Corrupt;
         }
@@ -183,15 +217,13 @@ StoreFault SqliteConnection::Setup(bool verify, std::string* detail) {
     // lock since the other program may be doing the same.
     if (int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr); rc != SQLITE_OK)
         return fail(rc);
-    std::string id;
-    int rc = query("PRAGMA application_id", &id);
-    if (rc == SQLITE_OK) rc = query("SELECT count(*) FROM sqlite_master", &tables);
+    int rc = identify();
     if (rc != SQLITE_OK) {
         const StoreFault fault = fail(rc);
         sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         return fault;
     }
-    if (std::atoi(id.c_str()) == kApplicationId) {
+    if (id == std::to_string(kApplicationId)) {
         sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
         return StoreFault::None;
     }

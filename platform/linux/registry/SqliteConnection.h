@@ -78,6 +78,7 @@ public:
 private:
     SqliteConnection() = default;
     StoreFault Setup(bool verify, std::string* detail);
+    StoreFault SetupOnce(bool verify, std::string* detail, int* lastRc);
 
     sqlite3* db_ = nullptr;
     FileIdentity identity_;
