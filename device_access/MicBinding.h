@@ -44,6 +44,7 @@ public:
 
     bool Loaded() const { return module_ != nullptr; }
     bool Ready() const { return ready_; }
+    const Module* LoadedModule() const { return module_.get(); }
 
     bool ConnectDevice();     // (0xFF89, 100): true = connected
     bool DisconnectDevice();  // true = released
