@@ -1,0 +1,55 @@
+#pragma once
+// One recording stream on the monitor of the sink a session found. Internal
+// to the loopback adapter.
+
+#include <pulse/pulseaudio.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "platform/AudioLoopback.h"
+
+namespace ovra::pulse {
+
+class PulseSession;
+
+class PulseStream final : public LoopbackStream {
+public:
+    PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& spec, const pa_channel_map& map,
+                std::chrono::milliseconds fragment, std::function<void()> wake);
+    ~PulseStream() override;
+    PulseStream(const PulseStream&) = delete;
+    PulseStream& operator=(const PulseStream&) = delete;
+
+    LoopbackStatus Create();
+
+    LoopbackStatus GetDevicePeriod(std::chrono::nanoseconds* period) override;
+    LoopbackStatus GetMixFormat(MixFormat* format) override;
+    LoopbackStatus Initialize() override;
+    LoopbackStatus Start() override;
+    LoopbackStatus Stop() override;
+    LoopbackStatus GetNextPacketSize(std::uint32_t* frames) override;
+    LoopbackStatus GetBuffer(LoopbackPacket* packet) override;
+    LoopbackStatus ReleaseBuffer(std::uint32_t frames) override;
+
+private:
+    static void OnState(pa_stream* stream, void* self);
+    static void OnReadable(pa_stream* stream, std::size_t bytes, void* self);
+
+    PulseSession& session_;
+    std::string monitor_;
+    pa_sample_spec spec_;
+    pa_channel_map map_;
+    std::chrono::milliseconds fragment_;
+    std::function<void()> wake_;  // called on the main loop's thread
+    pa_stream* stream_ = nullptr;
+    std::size_t frameBytes_ = 0;
+
+    // The fragment taken by pa_stream_peek and not yet dropped.
+    const void* peekData_ = nullptr;
+    std::size_t peekBytes_ = 0;
+    bool peeked_ = false;
+};
+
+}  // namespace ovra::pulse
