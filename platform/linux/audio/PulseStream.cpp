@@ -2,6 +2,9 @@
 
 #include "platform/linux/audio/PulseSession.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace ovra::pulse {
 
 PulseStream::PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& spec,
@@ -12,7 +15,9 @@ PulseStream::PulseStream(PulseSession& session, std::string monitor, const pa_sa
       map_(map),
       fragment_(fragment),
       wake_(std::move(wake)),
-      frameBytes_(pa_frame_size(&spec)) {}
+      frameBytes_(pa_frame_size(&spec)),
+      periodFrames_(static_cast<std::uint32_t>(std::max<std::uint64_t>(
+          1, std::uint64_t{spec.rate} * static_cast<std::uint64_t>(fragment.count()) / 1000))) {}
 
 PulseStream::~PulseStream() {
     if (!stream_) return;
@@ -38,6 +43,11 @@ void PulseStream::OnReadable(pa_stream*, std::size_t, void* data) {
 }
 
 LoopbackStatus PulseStream::Create() {
+    try {
+        packet_.assign(std::size_t{periodFrames_} * spec_.channels, 0.0f);
+    } catch (const std::bad_alloc&) {
+        return LoopbackStatus::OutOfMemory;
+    }
     LoopLock lock(session_.Loop());
     stream_ = pa_stream_new(session_.Context(), "Loopback", &spec_, &map_);
     if (!stream_) return session_.LastError(LoopbackStatus::Failed);
@@ -120,45 +130,52 @@ LoopbackStatus PulseStream::GetNextPacketSize(std::uint32_t* frames) {
     LoopLock lock(session_.Loop());
     *frames = 0;
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) return LoopbackStatus::DeviceInvalidated;
-    if (peeked_) {
-        *frames = static_cast<std::uint32_t>(peekBytes_ / frameBytes_);
-        return LoopbackStatus::Ok;
-    }
-    for (;;) {
-        const void* data = nullptr;
-        std::size_t bytes = 0;
-        if (pa_stream_peek(stream_, &data, &bytes) < 0) return LoopbackStatus::DeviceInvalidated;
-        if (bytes == 0) return LoopbackStatus::Ok;  // nothing waits (or not even a fragment)
-        if (bytes < frameBytes_) {
-            // Less than one frame can only be a stray piece: nothing to deliver.
-            pa_stream_drop(stream_);
-            continue;
+    while (packetFrames_ < periodFrames_) {
+        if (!peeked_) {
+            const void* data = nullptr;
+            std::size_t bytes = 0;
+            if (pa_stream_peek(stream_, &data, &bytes) < 0) return LoopbackStatus::DeviceInvalidated;
+            if (bytes == 0) return LoopbackStatus::Ok;  // not a whole packet yet
+            peekData_ = static_cast<const std::uint8_t*>(data);
+            peekBytes_ = bytes;
+            peekUsed_ = 0;
+            peeked_ = true;
         }
-        // data is null for a hole in the stream: its length is still real.
-        peekData_ = data;
-        peekBytes_ = bytes;
-        peeked_ = true;
-        *frames = static_cast<std::uint32_t>(bytes / frameBytes_);
-        return LoopbackStatus::Ok;
+        const auto available = static_cast<std::uint32_t>((peekBytes_ - peekUsed_) / frameBytes_);
+        const std::uint32_t take = std::min(available, periodFrames_ - packetFrames_);
+        float* to = packet_.data() + std::size_t{packetFrames_} * spec_.channels;
+        if (peekData_) {
+            std::memcpy(to, peekData_ + peekUsed_, std::size_t{take} * frameBytes_);
+        } else {
+            // A hole has a length but no data: it is silence.
+            std::fill_n(to, std::size_t{take} * spec_.channels, 0.0f);
+            holeFrames_ += take;
+        }
+        packetFrames_ += take;
+        peekUsed_ += std::size_t{take} * frameBytes_;
+        // A piece is dropped once used up (a stray partial frame with it).
+        if (peekBytes_ - peekUsed_ < frameBytes_) {
+            pa_stream_drop(stream_);
+            peeked_ = false;
+        }
     }
+    *frames = periodFrames_;
+    return LoopbackStatus::Ok;
 }
 
 LoopbackStatus PulseStream::GetBuffer(LoopbackPacket* packet) {
-    LoopLock lock(session_.Loop());
-    if (!peeked_) return LoopbackStatus::Failed;
-    packet->samples = static_cast<const float*>(peekData_);
-    packet->frames = static_cast<std::uint32_t>(peekBytes_ / frameBytes_);
-    packet->flags = peekData_ ? 0u : kLoopbackFlagSilent;
+    if (packetFrames_ < periodFrames_) return LoopbackStatus::Failed;
+    const bool allHole = holeFrames_ == packetFrames_;
+    packet->samples = allHole ? nullptr : packet_.data();
+    packet->frames = packetFrames_;
+    packet->flags = allHole ? kLoopbackFlagSilent : 0u;
     return LoopbackStatus::Ok;
 }
 
 LoopbackStatus PulseStream::ReleaseBuffer(std::uint32_t) {
-    LoopLock lock(session_.Loop());
-    if (!peeked_) return LoopbackStatus::Ok;
-    peeked_ = false;
-    peekData_ = nullptr;
-    peekBytes_ = 0;
-    return pa_stream_drop(stream_) < 0 ? LoopbackStatus::DeviceInvalidated : LoopbackStatus::Ok;
+    packetFrames_ = 0;
+    holeFrames_ = 0;
+    return LoopbackStatus::Ok;
 }
 
 }  // namespace ovra::pulse

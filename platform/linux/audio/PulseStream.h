@@ -1,12 +1,19 @@
 #pragma once
 // One recording stream on the monitor of the sink a session found. Internal
 // to the loopback adapter.
+//
+// The server hands out the monitor's data in pieces as the sink renders them
+// (5 ms, 10 ms or 2 s, depending on the latency its other clients ask for).
+// The stream gathers them into packets of exactly one period (480 frames at
+// 48 kHz for 10 ms), so that the analysis always sees the same packet length
+// whatever else plays.
 
 #include <pulse/pulseaudio.h>
 
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/AudioLoopback.h"
 
@@ -45,11 +52,19 @@ private:
     std::function<void()> wake_;  // called on the main loop's thread
     pa_stream* stream_ = nullptr;
     std::size_t frameBytes_ = 0;
+    std::uint32_t periodFrames_ = 0;
 
-    // The fragment taken by pa_stream_peek and not yet dropped.
-    const void* peekData_ = nullptr;
+    // The piece taken by pa_stream_peek and not yet dropped, and how much of
+    // it has gone into packets. A null `peekData_` is a hole in the stream.
+    const std::uint8_t* peekData_ = nullptr;
     std::size_t peekBytes_ = 0;
+    std::size_t peekUsed_ = 0;
     bool peeked_ = false;
+
+    // The packet being gathered (capture thread only).
+    std::vector<float> packet_;
+    std::uint32_t packetFrames_ = 0;
+    std::uint32_t holeFrames_ = 0;
 };
 
 }  // namespace ovra::pulse
