@@ -1,7 +1,10 @@
 #pragma once
 // Port: named events and mutexes shared between processes of the same user
 // (the handshake between the two programs, the bridge library's cross-process
-// lock). An object lives while any process holds a handle to it.
+// lock). An object lives while any process holds a handle to it. A mutex is
+// owned by a thread and may be locked again by its owner (each Lock needs its
+// Unlock); when the owner dies holding it, the next Lock reports Abandoned and
+// owns it.
 
 #include <chrono>
 #include <memory>
@@ -46,8 +49,13 @@ public:
     // Opens an existing event; null when there is none.
     virtual std::unique_ptr<NamedEvent> OpenEvent(std::string_view name) = 0;
 
+    // Creates the mutex, or opens it when it exists (then `alreadyExisted` is
+    // set and `initiallyOwned` is ignored). Null on failure, also when the name
+    // belongs to an event.
     virtual std::unique_ptr<NamedMutex> CreateMutex(std::string_view name, bool initiallyOwned,
                                                     bool* alreadyExisted) = 0;
+    // Opens an existing mutex; null when there is none.
+    virtual std::unique_ptr<NamedMutex> OpenMutex(std::string_view name) = 0;
 };
 
 }  // namespace ovra
