@@ -30,7 +30,7 @@ std::vector<std::uint8_t> BuildConfiguration(const BridgeChipConfig& c) {
     std::uint8_t outputSource = 1;
     if (c.hasExtensionUnit) {
         classSpecific.insert(classSpecific.end(),
-                             {14, 0x24, static_cast<std::uint8_t>(c.audioClass2 ? 0x09 : 0x08),
+                             {15, 0x24, static_cast<std::uint8_t>(c.audioClass2 ? 0x09 : 0x08),
                               c.extensionUnitId, 0xDA, 0x0B, 1, 1, 2, 0x03, 0x00, 0, 1, 0x03, 0});
         outputSource = c.extensionUnitId;
     }

@@ -45,10 +45,12 @@ TEST_F(BridgeChipModelTest, ConfigurationCarriesTheExtensionUnitAfterTheFirstInt
     EXPECT_EQ(c[2] | c[3] << 8, static_cast<int>(c.size()));
     // walk: first interface, then class-specific descriptors; the unit is there
     bool found = false;
-    for (std::size_t at = 0; at + 1 < c.size() && c[at] >= 2; at += c[at])
+    std::size_t at = 0;
+    for (; at + 1 < c.size() && c[at] >= 2; at += c[at])
         if (c[at + 1] == 0x24 && c[at + 2] == 0x08 && (c[at + 4] | c[at + 5] << 8) == 0x0BDA)
-            found = c[at + 3] == 6;
+            found = c[at + 3] == 6 && c[at] == 15;
     EXPECT_TRUE(found);
+    EXPECT_EQ(at, c.size());  // every bLength adds up to wTotalLength
     EXPECT_EQ(model.SysfsDescriptors().size(), 18 + c.size());
 }
 
