@@ -18,6 +18,10 @@ public:
     FinishEventReset(const FinishEventReset&) = delete;
     FinishEventReset& operator=(const FinishEventReset&) = delete;
     void Arm() { armed_ = true; }
+    void ResetNow() {
+        if (event_) event_->Reset();
+        armed_ = false;
+    }
 
 private:
     NamedEvent* event_;
@@ -124,7 +128,7 @@ void LightingModel::SetLedControl() {
             deps_.notifier.Notify(kNotSentText, kProgramCaption);
             return;
         }
-        if (finishEvent_) finishEvent_->Reset();
+        finishReset.ResetNow();
     }
 
     if (state_.syncChecked || state_.selected == SelectedDevice::Microphone) {
@@ -141,7 +145,7 @@ void LightingModel::SetLedControl() {
         micLightEffect_ = state_.shownEffect;
         if (LightingDevice* mic = mk470_.load() ? deps_.links.Microphone() : nullptr)
             mic->SetLEDEffect(effect, colour);
-        if (finishEvent_) finishEvent_->Reset();
+        finishReset.ResetNow();
     }
 
     if (music) WakeService();  // the service starts its music loop
