@@ -84,13 +84,13 @@ bool FrameSync::Running() const {
     return thread_.joinable() && !done_;
 }
 
-void FrameSync::Signal() {
+bool FrameSync::Signal() {
     std::shared_ptr<NamedEvent> event;
     {
         std::lock_guard lock(mutex_);
         event = event_;
     }
-    if (event) event->Set();
+    return event && event->Set();
 }
 
 void FrameSync::SleepUnlessStopping(std::chrono::milliseconds duration) {

@@ -63,8 +63,9 @@ public:
 
     void SetPaused(bool paused) { paused_.store(paused); }
     bool Paused() const { return paused_.load(); }
-    // Wakes the thread early (sets "waitsyncevent_main").
-    void Signal();
+    // Wakes the thread early (sets "waitsyncevent_main"). False while the
+    // thread has not created its event (yet or any more): nothing to wake.
+    bool Signal();
 
     // Sets the stop flag and wakes the thread out of its sleep and wait; then
     // waits for it to end, at most `bound`. True when it ended (joined);
