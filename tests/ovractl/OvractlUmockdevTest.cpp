@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -35,6 +34,14 @@ struct Outcome {
     std::string err;
     std::chrono::milliseconds took{};
 };
+
+// "<prefix><digits>\n": the frame counter runs on by itself.
+bool IsLineWithFrame(const std::string& text, const std::string& prefix) {
+    if (text.rfind(prefix, 0) != 0 || text.size() < prefix.size() + 2 || text.back() != '\n')
+        return false;
+    const std::string digits = text.substr(prefix.size(), text.size() - prefix.size() - 1);
+    return std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 std::string ReadFile(const std::string& path) {
     std::ifstream in(path);
@@ -122,13 +129,13 @@ TEST_F(OvractlUmockdevTest, ListsSetsAndReadsBackTwoEffects) {
     struct Step {
         std::vector<std::string> set;
         sim::HeadsetShows shows;
-        std::string get;
+        std::string getPrefix;
     } const steps[] = {
         {{"set", "breathing", "E61A00"}, {true, "breathing", 2, 0xE6, 0x1A, 0x00},
-         "effect=breathing color=E61A00 mode=2 frame=[0-9]+\n"},
+         "effect=breathing color=E61A00 mode=2 frame="},
         {{"set", "rainbow", "0080ff"}, {true, "rainbow", 6, 0x00, 0x80, 0xFF},
-         "effect=rainbow color=0080FF mode=6 frame=[0-9]+\n"},
-        {{"off"}, {false, "static", 1, 0, 0, 0}, "effect=static color=000000 mode=1 frame=[0-9]+\n"},
+         "effect=rainbow color=0080FF mode=6 frame="},
+        {{"off"}, {false, "static", 1, 0, 0, 0}, "effect=static color=000000 mode=1 frame="},
     };
     for (const auto& step : steps) {
         o = Ovractl(step.set);
@@ -136,7 +143,7 @@ TEST_F(OvractlUmockdevTest, ListsSetsAndReadsBackTwoEffects) {
         EXPECT_EQ(model->Shows(), step.shows);
         o = Ovractl({"get"});
         EXPECT_EQ(o.code, 0) << o.err;
-        EXPECT_TRUE(std::regex_match(o.out, std::regex(step.get))) << o.out;
+        EXPECT_TRUE(IsLineWithFrame(o.out, step.getPrefix)) << o.out;
         EXPECT_NE(o.err.find("HS: "), std::string::npos) << "the protocol's debug line";
     }
 }
