@@ -69,8 +69,8 @@ protected:
     Outcome Ovractl(std::vector<std::string> args) {
         const char* binDir = std::getenv("OVRA_BIN_DIR");
         const std::string program = std::string(binDir ? binDir : ".") + "/ovractl";
-        args.insert(args.begin(), "ovractl");
-        std::vector<char*> argv;
+        std::string name = "ovractl";
+        std::vector<char*> argv{name.data()};
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
 
