@@ -19,13 +19,12 @@ int main(int argc, char** argv) {
     ovra::StderrDebugLog log;
     ovra::SteadyClock clock;
     ovra::HidrawEnumerator hidEnumerator(log);
+    ovra::DlModuleLoader loader;  // the libraries next to this program
 
-    // The bridge and microphone libraries are the files next to this program.
-    ovra::DlModuleLoader libraries;
-
+    // Headsets first (HID, then the bridge-attached ones), the microphone last.
     ovra::ovractl::HidFamilyProvider hidHeadsets(hidEnumerator, clock, log);
-    // The bridge library starts its proxy when initialised: only when a bridge
-    // device (matched by product, as the library does) is attached.
+    // The bridge library starts its proxy when initialised: load it only when a
+    // bridge device (matched by product, as the library does) is attached.
     ovra::UdevUsbNodeTree usbNodes;
     const auto bridgeAttached = [&usbNodes] {
         for (const auto& node : usbNodes.ListAudioFunctions())
@@ -34,8 +33,8 @@ int main(int argc, char** argv) {
                 return true;
         return false;
     };
-    ovra::ovractl::BridgeFamilyProvider bridgeHeadsets(libraries, clock, log, bridgeAttached);
-    ovra::ovractl::MicFamilyProvider microphone(libraries, log);
+    ovra::ovractl::BridgeFamilyProvider bridgeHeadsets(loader, clock, log, bridgeAttached);
+    ovra::ovractl::MicFamilyProvider microphone(loader, log);
     ovra::ovractl::FamilyProvider* providers[] = {&hidHeadsets, &bridgeHeadsets, &microphone};
 
     const std::vector<std::string> args(argv + 1, argv + argc);
