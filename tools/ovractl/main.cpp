@@ -8,16 +8,23 @@
 #include "platform/linux/core/StderrDebugLog.h"
 #include "platform/linux/core/SteadyClock.h"
 #include "platform/linux/hid/HidrawEnumerator.h"
+#include "platform/linux/module/DlModuleLoader.h"
+#include "tools/ovractl/BridgeFamilyProvider.h"
 #include "tools/ovractl/HidFamilyProvider.h"
+#include "tools/ovractl/MicFamilyProvider.h"
 #include "tools/ovractl/Ovractl.h"
 
 int main(int argc, char** argv) {
     ovra::StderrDebugLog log;
     ovra::SteadyClock clock;
     ovra::HidrawEnumerator hidEnumerator(log);
+    ovra::DlModuleLoader loader;  // the libraries next to this program
 
+    // Headsets first (HID, then the bridge-attached ones), the microphone last.
     ovra::ovractl::HidFamilyProvider hidHeadsets(hidEnumerator, clock, log);
-    ovra::ovractl::FamilyProvider* providers[] = {&hidHeadsets};
+    ovra::ovractl::BridgeFamilyProvider bridgeHeadsets(loader, clock, log);
+    ovra::ovractl::MicFamilyProvider microphone(loader, log);
+    ovra::ovractl::FamilyProvider* providers[] = {&hidHeadsets, &bridgeHeadsets, &microphone};
 
     const std::vector<std::string> args(argv + 1, argv + argc);
     return ovra::ovractl::Run(args, providers, std::cout, std::cerr);
