@@ -37,4 +37,8 @@ void BrxLog::Line(const char* format, ...) {
     va_end(args);
 }
 
+void FramedDebugLog::Write(std::string_view text) {
+    log_.Line("%.*s", static_cast<int>(std::min<std::size_t>(text.size(), kMaxText)), text.data());
+}
+
 }  // namespace ovra::brx

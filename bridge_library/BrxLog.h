@@ -25,4 +25,15 @@ private:
     DebugLog& sink_;
 };
 
+// The same framing for parts that write through a plain DebugLog (the proxy
+// request client): each text written becomes one framed line.
+class FramedDebugLog final : public DebugLog {
+public:
+    explicit FramedDebugLog(DebugLog& sink) : log_(sink) {}
+    void Write(std::string_view text) override;
+
+private:
+    BrxLog log_;
+};
+
 }  // namespace ovra::brx

@@ -61,8 +61,9 @@ const char* ExtUnitStatusName(std::uint8_t code) {
 // device may be between a command block and its data.
 class ExtUnitChannel::SyncOperate {
 public:
-    SyncOperate(NamedMutex* mutex, BrxLog& log, const char* name) : mutex_(mutex) {
-        const WaitResult result = mutex_ ? mutex_->Lock(kOperateLockWait) : WaitResult::Failed;
+    SyncOperate(NamedMutex* mutex, std::chrono::milliseconds wait, BrxLog& log, const char* name)
+        : mutex_(mutex) {
+        const WaitResult result = mutex_ ? mutex_->Lock(wait) : WaitResult::Failed;
         switch (result) {
             case WaitResult::Signaled:
                 held_ = true;
@@ -95,9 +96,10 @@ private:
 };
 
 ExtUnitChannel::ExtUnitChannel(UsbRequests& requests, const CamLocation& location,
-                               std::uint8_t unitId, NamedObjects& named, BrxLog& log)
+                               std::uint8_t unitId, NamedObjects& named, BrxLog& log,
+                               std::chrono::milliseconds lockWait)
     : requests_(requests), location_(location), unitId_(unitId), log_(log),
-      lock_(named.CreateMutex(kOperateLockName, false, nullptr)) {}
+      lock_(named.CreateMutex(kOperateLockName, false, nullptr)), lockWait_(lockWait) {}
 
 std::uint32_t ExtUnitChannel::Control(bool in, std::uint8_t selector, std::span<std::uint8_t> buffer,
                                       const char* failureFormat) {
@@ -212,7 +214,7 @@ void ExtUnitChannel::ReportError(const std::string& text, std::uint32_t code) {
 std::uint32_t ExtUnitChannel::MemCall(bool read, std::uint32_t address, std::span<std::uint8_t> buffer,
                                       ProgressCallback progress, void* user) {
     const char* name = read ? "CExtUnitBase::ReadMem" : "CExtUnitBase::WriteMem";
-    SyncOperate sync(lock_.get(), log_, name);
+    SyncOperate sync(lock_.get(), lockWait_, log_, name);
     if (!sync.Proceed()) return kLockNotObtained;
     const auto length = static_cast<std::uint16_t>(buffer.size());
     if (const std::uint32_t code =
@@ -256,7 +258,7 @@ std::uint32_t ExtUnitChannel::WriteMem(std::uint32_t address, std::span<const st
 }
 
 std::uint32_t ExtUnitChannel::GetDevStatus(std::uint32_t firstPiece, std::span<std::uint8_t> buffer) {
-    SyncOperate sync(lock_.get(), log_, "CExtUnitBase::GetDevStatus");
+    SyncOperate sync(lock_.get(), lockWait_, log_, "CExtUnitBase::GetDevStatus");
     if (!sync.Proceed()) return kLockNotObtained;
     for (std::size_t piece = 0; piece * 8 < buffer.size(); ++piece) {
         if (const std::uint32_t code =
@@ -278,7 +280,7 @@ std::uint32_t ExtUnitChannel::GetDevStatus(std::uint32_t firstPiece, std::span<s
 std::uint32_t ExtUnitChannel::I2CSuperRead(std::uint32_t slave, std::uint32_t length,
                                            std::span<std::uint8_t> packet) {
     if (length > packet.size()) return kHresultInvalidArg;
-    SyncOperate sync(lock_.get(), log_, "CExtUnitBase::I2CSuperRead");
+    SyncOperate sync(lock_.get(), lockWait_, log_, "CExtUnitBase::I2CSuperRead");
     if (!sync.Proceed()) return kLockNotObtained;
     if (const std::uint32_t code = SetCmd(Block(0x00, 0xF2, static_cast<std::uint16_t>(slave & 0xFF),
                                                 static_cast<std::uint16_t>(length)))) {
@@ -294,7 +296,7 @@ std::uint32_t ExtUnitChannel::I2CSuperRead(std::uint32_t slave, std::uint32_t le
 std::uint32_t ExtUnitChannel::I2CSuperWrite(std::uint32_t slave, std::uint32_t length,
                                             std::span<const std::uint8_t> packet) {
     if (length > packet.size()) return kHresultInvalidArg;
-    SyncOperate sync(lock_.get(), log_, "CExtUnitBase::I2CSuperWrite");
+    SyncOperate sync(lock_.get(), lockWait_, log_, "CExtUnitBase::I2CSuperWrite");
     if (!sync.Proceed()) return kLockNotObtained;
     if (const std::uint32_t code = SetCmd(Block(0x00, 0xB2, static_cast<std::uint16_t>(slave & 0xFF),
                                                 static_cast<std::uint16_t>(length)))) {
@@ -308,7 +310,7 @@ std::uint32_t ExtUnitChannel::I2CSuperWrite(std::uint32_t slave, std::uint32_t l
 }
 
 bool ExtUnitChannel::DevQualify() {
-    SyncOperate sync(lock_.get(), log_, "CExtUnitBase::DevQualify");
+    SyncOperate sync(lock_.get(), lockWait_, log_, "CExtUnitBase::DevQualify");
     if (!sync.Proceed()) return false;
     if (const std::uint32_t code = SetCmd(Block(0x00, 0xD0, 0, 8))) {
         ReportError("DevQualify SetCmd", code);

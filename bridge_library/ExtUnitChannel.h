@@ -28,8 +28,11 @@ const char* ExtUnitStatusName(std::uint8_t code);
 
 class ExtUnitChannel final : public VendorCmdCommon {
 public:
+    // `lockWait`: how long an operation waits for another process's command
+    // to finish before it gives up.
     ExtUnitChannel(UsbRequests& requests, const CamLocation& location, std::uint8_t unitId,
-                   NamedObjects& named, BrxLog& log);
+                   NamedObjects& named, BrxLog& log,
+                   std::chrono::milliseconds lockWait = kOperateLockWait);
 
     std::uint32_t GetDevStatus(std::uint32_t firstPiece, std::span<std::uint8_t> buffer) override;
     std::uint32_t ReadMem(std::uint32_t address, std::span<std::uint8_t> buffer,
@@ -74,6 +77,7 @@ private:
     std::uint8_t unitId_;
     BrxLog& log_;
     std::unique_ptr<NamedMutex> lock_;
+    std::chrono::milliseconds lockWait_;
     std::array<std::uint8_t, 1024> dataBuffer_{};
     std::uint32_t dataControlSize_ = 8;
     std::uint8_t lastStatus_ = 0xFF;

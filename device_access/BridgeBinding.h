@@ -57,8 +57,11 @@ public:
     BridgeBinding(const BridgeBinding&) = delete;
     BridgeBinding& operator=(const BridgeBinding&) = delete;
 
+    // The programs' "ready" flag for a copy (the ENE-ready flag): the copy was
+    // loaded and BrxLib_Initialize called; its result is not examined, a copy
+    // whose driver could not start simply finds no device later.
     bool Loaded() const { return module_ != nullptr; }
-    // True once BrxLib_Initialize was called and reported success.
+    // True once BrxLib_Initialize was called and reported success (diagnostics).
     bool Initialised() const { return initialised_; }
     const BridgeSlots& Slots() const { return slots_; }
     const Module* LoadedModule() const { return module_.get(); }

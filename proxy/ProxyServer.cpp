@@ -49,6 +49,15 @@ void ProxyServer::Run() {
             log_.Printf("KvsUpx: refused a client of user %u\n", static_cast<unsigned>(peer));
             const auto answer = EncodeAnswerFrame(ProxyError::AccessDenied, {}, {}, {});
             ::send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+            // Closing with the peer's request unread would reset the
+            // connection before the peer reads the refusal: take its first
+            // request (briefly) and drop it unread.
+            ::shutdown(fd, SHUT_WR);
+            pollfd waitForRequest{fd, POLLIN, 0};
+            if (::poll(&waitForRequest, 1, 100) == 1) {
+                std::uint8_t discard[64];
+                ::recv(fd, discard, sizeof discard, MSG_DONTWAIT | MSG_TRUNC);
+            }
             ::close(fd);
             continue;
         }

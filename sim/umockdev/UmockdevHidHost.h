@@ -46,6 +46,15 @@
 //
 // Child processes run inside the testbed with UMOCKDEV_DIR=host.RootDir() and
 // the inherited LD_PRELOAD (see ChildEnvironment()).
+//
+// Limits of the testbed to keep in mind:
+//  - one host per process at a time (the testbed sets UMOCKDEV_DIR process-wide);
+//  - umockdev aborts the host when a libudev monitor leaves more than ten
+//    uevents unread (a device adds or removes four): read monitors promptly;
+//  - node numbers are never reused within one host (a re-plugged device gets
+//    the next /dev/hidrawM), the USB port is.
+//  - poll() on a node is level-triggered on the shared queue: POLLIN while
+//    any interrupt report is queued for the device.
 
 #include <chrono>
 #include <cstddef>

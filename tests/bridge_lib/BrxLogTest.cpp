@@ -27,3 +27,18 @@ TEST(BrxLog, CutsTextAt4093Characters) {
 
 }  // namespace
 }  // namespace ovra::brx
+
+namespace ovra::brx {
+namespace {
+
+TEST(BrxLog, PlainWritersGetTheSameFraming) {
+    RecordingDebugLog sink;
+    FramedDebugLog framed(sink);
+    framed.Printf("UsbVendorRequest failed, UrbStatus %08X\n", 0xC0000004u);
+    framed.Write("100% done  ");
+    EXPECT_EQ(sink.Texts(), (std::vector<std::string>{"UsbVendorRequest failed, UrbStatus C0000004\r\n",
+                                                      "100% done\r\n"}));
+}
+
+}  // namespace
+}  // namespace ovra::brx

@@ -96,7 +96,8 @@ TEST_F(ExtUnitChannelTest, StatusNamesIncludeTheUndefinedOnes) {
 }
 
 TEST_F(ExtUnitChannelTest, ALockHeldElsewhereTimesTheOperationOut) {
-    bed.named.InstantTimeouts(&bed.clock);
+    // The product waits 10 s; this channel waits 50 ms, same path.
+    channel = std::make_unique<ExtUnitChannel>(bed.requests, location, 6, bed.named, log, 50ms);
     auto other = bed.named.CreateMutex(kOperateLockName, false, nullptr);
     std::thread holder([&] { ASSERT_EQ(other->Lock(0ms), WaitResult::Signaled); });
     holder.join();  // the lock now belongs to a thread that is gone but never released it

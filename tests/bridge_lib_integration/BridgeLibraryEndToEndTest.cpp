@@ -1,0 +1,213 @@
+// The bridge library end to end: both copies loaded by file name -> proxy
+// program KvsUpx -> libusb -> usbfs under umockdev -> bridge-chip model ->
+// I2C register files. Runs under umockdev-wrapper.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdlib>
+#include <memory>
+#include <set>
+
+#include "sim/bridge_chip/RegisterFileI2cDevice.h"
+#include "sim/bridge_chip/UsbfsHost.h"
+#include "tests/bridge_lib_integration/LoadedBridgeLibrary.h"
+#include "tests/bridge_usb/ProxyProcess.h"
+
+namespace ovra {
+namespace {
+
+constexpr unsigned kEnePid = 0x1876;
+constexpr int kHeadset = 0xA4;
+
+// The copies are loaded once per process: the library keeps its state per
+// loaded copy until the process ends, as in the programs.
+test::LoadedBridgeLibrary& Ene() {
+    static test::LoadedBridgeLibrary lib("B2Xlib_ene.so");
+    return lib;
+}
+test::LoadedBridgeLibrary& Plain() {
+    static test::LoadedBridgeLibrary lib("B2Xlib.so");
+    return lib;
+}
+
+const std::string& Instance() {
+    static const std::string instance = test::UniqueInstance("bridge-lib-e2e");
+    return instance;
+}
+
+class BridgeLibraryEndToEnd : public ::testing::TestWithParam<bool> {
+protected:
+    static void SetUpTestSuite() {
+        // The library reads these when a copy first runs: its proxy and its
+        // named objects stay private to this run.
+        ::setenv("OVRA_PROXY_INSTANCE", Instance().c_str(), 1);
+        ::setenv("OVRA_IPC_NAMESPACE", Instance().c_str(), 1);
+    }
+
+    void SetUp() override {
+        sim::BridgeChipConfig config;
+        config.productId = kEnePid;
+        config.hasVendorChannel = GetParam();
+        model = std::make_unique<sim::BridgeChipModel>(config);
+        model->AttachI2c(kHeadset, &headset);
+        host = std::make_unique<sim::UsbfsHost>(*model);
+        ASSERT_TRUE(host->Ok());
+        proxyProcess = std::make_unique<test::ProxyProcess>(Instance());
+        ASSERT_TRUE(proxyProcess->Ready());
+        ASSERT_TRUE(Ene().Complete()) << ::dlerror();
+        ASSERT_TRUE(Plain().Complete()) << ::dlerror();
+    }
+
+    void TearDown() override {
+        for (auto* lib : {&Ene(), &Plain()}) {
+            lib->Close();
+            lib->UnInitialize();
+        }
+        proxyProcess.reset();
+        host.reset();
+    }
+
+    bool VendorChannel() const { return GetParam(); }
+
+    sim::RegisterFileI2cDevice headset;
+    std::unique_ptr<sim::BridgeChipModel> model;
+    std::unique_ptr<sim::UsbfsHost> host;
+    std::unique_ptr<test::ProxyProcess> proxyProcess;
+};
+
+TEST_P(BridgeLibraryEndToEnd, EveryExportReachesTheDevice) {
+    auto& lib = Ene();
+    std::array<unsigned char, 2> data{0x11, 0x22};
+    EXPECT_EQ(lib.WriteSuper(kHeadset, 2, 1, 0, 2, data.data()), 0);  // not open yet
+
+    ASSERT_EQ(lib.Initialize(0, 0), 1);
+    ASSERT_EQ(lib.Initialize(0, 0), 1);
+    const int handle = lib.OpenPid(kEnePid);
+    ASSERT_NE(handle, 0);
+    EXPECT_EQ(lib.Open(0), handle);
+    EXPECT_EQ(lib.OpenPid(0x1858), handle);
+
+    EXPECT_EQ(lib.WriteSuper(kHeadset, 2, 1, 0x40, 2, data.data()), 1);
+    EXPECT_EQ(headset.Get(0x40), 0x11);
+    EXPECT_EQ(headset.Get(0x41), 0x22);
+
+    // The vendor channel sends the register address with a read; the
+    // extension unit reads on from where the last write went.
+    headset.Set(0x40, 0x5A);
+    std::array<unsigned char, 2> back{};
+    EXPECT_EQ(lib.ReadSuper(kHeadset, 2, 1, 0x40, 2, back.data()), 1);
+    EXPECT_EQ(back, (std::array<unsigned char, 2>{0x5A, 0x22}));
+
+    EXPECT_EQ(lib.WriteDsp(kHeadset, 0x12345678, 0xAABBCCDD, 4), 1);
+    const auto writes = headset.Writes();
+    ASSERT_GE(writes.size(), 5u);
+    EXPECT_EQ(writes.back().subAddress, 0u);
+    EXPECT_EQ(writes.back().data, (std::vector<std::uint8_t>{0x00, 0x03}));
+    unsigned value = 0;
+    EXPECT_EQ(lib.ReadDsp(kHeadset, 0x00CC0010, &value, 2), 1);
+    // On the vendor channel the read names window register 3, whose first
+    // byte the address's high word (00 CC at 2) left as 0xCC; the extension
+    // unit sends no address and reads on at the command register (00 02).
+    if (VendorChannel()) {
+        EXPECT_EQ(value & 0xFF00u, 0xCC00u);
+    } else {
+        EXPECT_EQ(value, 0x0002u);
+    }
+
+    EXPECT_EQ(lib.CustomerControl(3), VendorChannel() ? 1 : 0);
+    EXPECT_EQ(model->CustomerControls(), VendorChannel() ? std::vector<std::uint16_t>{3}
+                                                         : std::vector<std::uint16_t>{});
+    EXPECT_EQ(model->Interleaves(), 0u);
+
+    EXPECT_EQ(lib.Close(), 1);
+    EXPECT_EQ(lib.WriteSuper(kHeadset, 2, 1, 0, 2, data.data()), 0);
+    EXPECT_EQ(lib.UnInitialize(), 1);
+    EXPECT_EQ(lib.OpenPid(kEnePid), 0);  // no proxy channel any more
+}
+
+TEST_P(BridgeLibraryEndToEnd, BothCopiesKeepTheirOwnDevice) {
+    ASSERT_NE(Ene().handle, Plain().handle);
+    ASSERT_NE(reinterpret_cast<void*>(Ene().OpenPid), reinterpret_cast<void*>(Plain().OpenPid));
+    ASSERT_EQ(Ene().Initialize(0, 0), 1);
+    ASSERT_EQ(Plain().Initialize(0, 0), 1);
+    ASSERT_NE(Ene().OpenPid(kEnePid), 0);
+    EXPECT_EQ(Plain().OpenPid(0x1858), 0);  // no such headset here
+
+    const std::array<unsigned char, 1> data{0x42};
+    EXPECT_EQ(Plain().WriteSuper(kHeadset, 2, 1, 0, 1, data.data()), 0);
+    EXPECT_EQ(Ene().WriteSuper(kHeadset, 2, 1, 0, 1, data.data()), 1);
+
+    // The plain copy may open the same bridge too; closing it leaves the
+    // other copy's device open.
+    EXPECT_NE(Plain().OpenPid(kEnePid), 0);
+    EXPECT_EQ(Plain().Close(), 1);
+    EXPECT_EQ(Plain().WriteSuper(kHeadset, 2, 1, 0, 1, data.data()), 0);
+    EXPECT_EQ(Ene().WriteSuper(kHeadset, 2, 1, 1, 1, data.data()), 1);
+    EXPECT_EQ(headset.Get(1), 0x42);
+}
+
+TEST_P(BridgeLibraryEndToEnd, ADeviceThatAnswersGarbageOrVanishesFails) {
+    auto& lib = Ene();
+    ASSERT_EQ(lib.Initialize(0, 0), 1);
+    ASSERT_NE(lib.OpenPid(kEnePid), 0);
+    std::array<unsigned char, 4> answer{7, 7, 7, 7};
+    model->InjectFault(sim::TransferFault::Short, 3);
+    EXPECT_EQ(lib.ReadSuper(kHeadset, 2, 1, 0, 4, answer.data()), 0);
+    EXPECT_EQ(answer, (std::array<unsigned char, 4>{7, 7, 7, 7}));
+
+    host->Unplug();
+    const std::array<unsigned char, 2> data{1, 2};
+    EXPECT_EQ(lib.WriteSuper(kHeadset, 2, 1, 0, 2, data.data()), 0);
+    EXPECT_EQ(lib.ReadSuper(kHeadset, 2, 1, 0, 2, answer.data()), 0);
+    EXPECT_EQ(lib.Close(), 1);
+    EXPECT_EQ(lib.OpenPid(kEnePid), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Channels, BridgeLibraryEndToEnd, ::testing::Values(true, false),
+                         [](const auto& p) { return p.param ? "VendorRequests" : "ExtensionUnit"; });
+
+// Two processes write register blocks through the extension unit at the same
+// time. The bridge-chip model counts a command block that arrives while
+// another command's data phase is open; the cross-process lock must keep that
+// at zero and every block whole.
+class TwoProcessesOnTheExtensionUnit : public BridgeLibraryEndToEnd {};
+
+TEST_P(TwoProcessesOnTheExtensionUnit, CommandsNeverInterleave) {
+    constexpr int kWrites = 100;
+    const std::string hammer = test::BridgeBinDir() + "/../tests/BridgeHammer";
+    std::vector<pid_t> children;
+    for (const char* tag : {"0xA1", "0xB2"}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::execl(hammer.c_str(), "BridgeHammer", "B2Xlib_ene.so", "1876", tag,
+                    std::to_string(kWrites).c_str(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    }
+    EXPECT_EQ(model->Interleaves(), 0u);
+    const auto writes = headset.Writes();
+    ASSERT_EQ(writes.size(), 2u * kWrites);
+    std::set<std::pair<int, int>> seen;
+    for (const auto& w : writes) {
+        ASSERT_EQ(w.data.size(), 4u);
+        EXPECT_EQ(w.data[0], w.data[1]);
+        EXPECT_TRUE(w.data[0] == 0xA1 || w.data[0] == 0xB2);
+        seen.insert({w.data[0], w.data[2] | w.data[3] << 8});
+    }
+    EXPECT_EQ(seen.size(), 2u * kWrites);
+}
+
+INSTANTIATE_TEST_SUITE_P(Channel, TwoProcessesOnTheExtensionUnit, ::testing::Values(false),
+                         [](const auto&) { return "ExtensionUnit"; });
+
+}  // namespace
+}  // namespace ovra
