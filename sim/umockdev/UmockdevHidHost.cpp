@@ -306,6 +306,9 @@ void UmockdevHidHost::Impl::TestbedAdd(Slot& slot) {
         slot.ptyPath = target;
         slot.slaveFd = ::open(target, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     }
+    // Without it the node would stay readable forever once a report came.
+    if (slot.masterFd < 0 || slot.slaveFd < 0)
+        throw std::runtime_error("umockdev host: no pty behind " + slot.paths.node);
     {
         std::lock_guard lock(mutex);
         slot.present = true;
