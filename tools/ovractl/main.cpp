@@ -9,6 +9,7 @@
 #include "platform/linux/core/SteadyClock.h"
 #include "platform/linux/hid/HidrawEnumerator.h"
 #include "platform/linux/module/DlModuleLoader.h"
+#include "platform/linux/usb_nodes/UdevUsbNodeTree.h"
 #include "tools/ovractl/BridgeFamilyProvider.h"
 #include "tools/ovractl/HidFamilyProvider.h"
 #include "tools/ovractl/MicFamilyProvider.h"
@@ -22,7 +23,17 @@ int main(int argc, char** argv) {
 
     // Headsets first (HID, then the bridge-attached ones), the microphone last.
     ovra::ovractl::HidFamilyProvider hidHeadsets(hidEnumerator, clock, log);
-    ovra::ovractl::BridgeFamilyProvider bridgeHeadsets(loader, clock, log);
+    // The bridge library starts its proxy when initialised: load it only when a
+    // bridge device (matched by product, as the library does) is attached.
+    ovra::UdevUsbNodeTree usbNodes;
+    const auto bridgeAttached = [&usbNodes] {
+        for (const auto& node : usbNodes.ListAudioFunctions())
+            if (node.deviceId.find("&PID_1858") != std::string::npos ||
+                node.deviceId.find("&PID_1876") != std::string::npos)
+                return true;
+        return false;
+    };
+    ovra::ovractl::BridgeFamilyProvider bridgeHeadsets(loader, clock, log, bridgeAttached);
     ovra::ovractl::MicFamilyProvider microphone(loader, log);
     ovra::ovractl::FamilyProvider* providers[] = {&hidHeadsets, &bridgeHeadsets, &microphone};
 
