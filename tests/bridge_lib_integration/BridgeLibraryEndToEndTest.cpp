@@ -1,6 +1,6 @@
-// The bridge library end to end: both copies loaded by file name -> proxy
-// program KvsUpx -> libusb -> usbfs under umockdev -> bridge-chip model ->
-// I2C register files. Runs under umockdev-wrapper.
+// The bridge library end to end: both copies loaded by file name install and
+// start the proxy program KvsUpx themselves -> libusb -> usbfs under umockdev
+// -> bridge-chip model -> I2C register files. Runs under umockdev-wrapper.
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -14,7 +14,11 @@
 #include "sim/bridge_chip/RegisterFileI2cDevice.h"
 #include "sim/bridge_chip/UsbfsHost.h"
 #include "tests/bridge_lib_integration/LoadedBridgeLibrary.h"
+#include "platform/linux/proxy/SocketProxyChannel.h"
+#include "platform/ProxyRecords.h"
 #include "tests/bridge_usb/ProxyProcess.h"
+
+#include <filesystem>
 
 namespace ovra {
 namespace {
@@ -38,15 +42,30 @@ const std::string& Instance() {
     return instance;
 }
 
-class BridgeLibraryEndToEnd : public ::testing::TestWithParam<bool> {
-protected:
-    static void SetUpTestSuite() {
-        // The library reads these when a copy first runs: its proxy and its
-        // named objects stay private to this run.
+// The library reads these when a copy first runs, and keeps them for the
+// process: its proxy, the private folder it installs the proxy into, and its
+// named objects stay private to this run.
+class PrivateRun : public ::testing::Environment {
+public:
+    void SetUp() override {
         ::setenv("OVRA_PROXY_INSTANCE", Instance().c_str(), 1);
         ::setenv("OVRA_IPC_NAMESPACE", Instance().c_str(), 1);
+        char pattern[] = "/tmp/ovra-bridge-lib-e2e-XXXXXX";
+        ASSERT_TRUE(::mkdtemp(pattern));
+        dir_ = pattern;
+        ::setenv("OVRA_PRIVATE_DIR", pattern, 1);
+    }
+    void TearDown() override {
+        if (!dir_.empty()) std::filesystem::remove_all(dir_);
     }
 
+private:
+    std::string dir_;
+};
+const auto* const kPrivateRun = ::testing::AddGlobalTestEnvironment(new PrivateRun);
+
+class BridgeLibraryEndToEnd : public ::testing::TestWithParam<bool> {
+protected:
     void SetUp() override {
         sim::BridgeChipConfig config;
         config.productId = kEnePid;
@@ -55,8 +74,6 @@ protected:
         model->AttachI2c(kHeadset, &headset);
         host = std::make_unique<sim::UsbfsHost>(*model);
         ASSERT_TRUE(host->Ok());
-        proxyProcess = std::make_unique<test::ProxyProcess>(Instance());
-        ASSERT_TRUE(proxyProcess->Ready());
         ASSERT_TRUE(Ene().Complete()) << ::dlerror();
         ASSERT_TRUE(Plain().Complete()) << ::dlerror();
     }
@@ -66,16 +83,21 @@ protected:
             lib->Close();
             lib->UnInitialize();
         }
-        proxyProcess.reset();
+        // The last user of the proxy stopped it: nothing serves the channel.
+        EXPECT_FALSE(ProxyServes());
         host.reset();
     }
 
     bool VendorChannel() const { return GetParam(); }
+    static bool ProxyServes() {
+        proxy::SocketProxyChannelOpener opener(Instance());
+        ProxyError error;
+        return opener.Open(proxy::kControlChannelName, error) != nullptr;
+    }
 
     sim::RegisterFileI2cDevice headset;
     std::unique_ptr<sim::BridgeChipModel> model;
     std::unique_ptr<sim::UsbfsHost> host;
-    std::unique_ptr<test::ProxyProcess> proxyProcess;
 };
 
 TEST_P(BridgeLibraryEndToEnd, EveryExportReachesTheDevice) {
@@ -178,6 +200,8 @@ class TwoProcessesOnTheExtensionUnit : public BridgeLibraryEndToEnd {};
 TEST_P(TwoProcessesOnTheExtensionUnit, CommandsNeverInterleave) {
     constexpr int kWrites = 100;
     const std::string hammer = test::BridgeBinDir() + "/../tests/BridgeHammer";
+    // This process keeps the proxy in use while the two hammer.
+    ASSERT_EQ(Ene().Initialize(0, 0), 1);
     std::vector<pid_t> children;
     for (const char* tag : {"0xA1", "0xB2"}) {
         const pid_t pid = ::fork();
