@@ -19,8 +19,9 @@ std::string Where(const BridgeBinding& binding, unsigned handle) {
 
 }  // namespace
 
-BridgeFamilyProvider::BridgeFamilyProvider(ModuleLoader& loader, Clock& clock, DebugLog& log)
-    : loader_(loader), clock_(clock), log_(log) {}
+BridgeFamilyProvider::BridgeFamilyProvider(ModuleLoader& loader, Clock& clock, DebugLog& log,
+                                           std::function<bool()> bridgeAttached)
+    : loader_(loader), clock_(clock), log_(log), bridgeAttached_(std::move(bridgeAttached)) {}
 
 BridgeFamilyProvider::~BridgeFamilyProvider() {
     if (plain_ && gen2MidHandle_ != 0) GiveUpGen2MidBinding(*plain_);
@@ -35,6 +36,7 @@ void BridgeFamilyProvider::LoadOnce() {
 }
 
 std::vector<FoundDevice> BridgeFamilyProvider::Find() {
+    if (!plain_ && bridgeAttached_ && !bridgeAttached_()) return {};
     LoadOnce();
     std::vector<FoundDevice> found;
     if (plain_->Loaded()) {

@@ -2,8 +2,10 @@
 // The bridge-attached headsets (Gen2Mid through "B2Xlib.dll", TV520 through
 // "B2Xlib_ene.dll"): the two copies are loaded on first use; a headset is
 // "found" when its copy opens it. Everything opened is given up again when
-// the provider goes.
+// the provider goes. Initialising a copy starts the bridge's proxy, so with a
+// presence check the copies are loaded only when a bridge device is attached.
 
+#include <functional>
 #include <memory>
 
 #include "device_access/BridgeBinding.h"
@@ -17,7 +19,9 @@ namespace ovra::ovractl {
 
 class BridgeFamilyProvider final : public FamilyProvider {
 public:
-    BridgeFamilyProvider(ModuleLoader& loader, Clock& clock, DebugLog& log);
+    // `bridgeAttached`, when given, tells whether any bridge device is present.
+    BridgeFamilyProvider(ModuleLoader& loader, Clock& clock, DebugLog& log,
+                         std::function<bool()> bridgeAttached = {});
     ~BridgeFamilyProvider() override;
 
     std::vector<FoundDevice> Find() override;
@@ -32,6 +36,7 @@ private:
     ModuleLoader& loader_;
     Clock& clock_;
     DebugLog& log_;
+    std::function<bool()> bridgeAttached_;
     std::unique_ptr<BridgeBinding> plain_;
     std::unique_ptr<BridgeBinding> ene_;
     std::unique_ptr<Tv520Connection> tv520_;

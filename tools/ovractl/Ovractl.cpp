@@ -68,22 +68,46 @@ std::optional<std::uint8_t> ParseFrame(const std::string& text) {
     return static_cast<std::uint8_t>(value);
 }
 
-std::vector<Found> FindAll(std::span<FamilyProvider* const> providers) {
-    std::vector<Found> all;
-    for (FamilyProvider* provider : providers)
-        for (auto& device : provider->Find()) all.push_back({std::move(device), provider});
-    return all;
-}
+// Asks the providers lazily, in order, and remembers their answers: finding a
+// device may load a library or open a bus, so providers after the one that
+// has the wanted device are never asked.
+class Finder {
+public:
+    explicit Finder(std::span<FamilyProvider* const> providers)
+        : providers_(providers), found_(providers.size()) {}
 
-std::optional<Found> Choose(const std::vector<Found>& all, std::optional<DeviceKind> kind) {
-    const DeviceKind order[] = {DeviceKind::Headset, DeviceKind::Microphone};
-    for (DeviceKind wanted : order) {
-        if (kind && *kind != wanted) continue;
-        for (const auto& found : all)
-            if (found.device.kind == wanted) return found;
+    const std::vector<Found>& Of(std::size_t index) {
+        auto& slot = found_[index];
+        if (!slot) {
+            slot.emplace();
+            for (auto& device : providers_[index]->Find())
+                slot->push_back({std::move(device), providers_[index]});
+        }
+        return *slot;
     }
-    return std::nullopt;
-}
+
+    std::vector<Found> All() {
+        std::vector<Found> all;
+        for (std::size_t i = 0; i < providers_.size(); ++i)
+            all.insert(all.end(), Of(i).begin(), Of(i).end());
+        return all;
+    }
+
+    std::optional<Found> Choose(std::optional<DeviceKind> kind) {
+        const DeviceKind order[] = {DeviceKind::Headset, DeviceKind::Microphone};
+        for (DeviceKind wanted : order) {
+            if (kind && *kind != wanted) continue;
+            for (std::size_t i = 0; i < providers_.size(); ++i)
+                for (const auto& found : Of(i))
+                    if (found.device.kind == wanted) return found;
+        }
+        return std::nullopt;
+    }
+
+private:
+    std::span<FamilyProvider* const> providers_;
+    std::vector<std::optional<std::vector<Found>>> found_;
+};
 
 const char* KindName(std::optional<DeviceKind> kind) {
     if (!kind) return "device";
@@ -184,14 +208,14 @@ int Run(std::span<const std::string> args, std::span<FamilyProvider* const> prov
         return UsageError(err, "unknown command " + command);
     }
 
-    const std::vector<Found> all = FindAll(providers);
+    Finder finder(providers);
     if (command == "list") {
-        const int code = List(all, request.kind, out);
+        const int code = List(finder.All(), request.kind, out);
         if (code == kExitNoDevice) err << "ovractl: no supported " << KindName(request.kind) << " found\n";
         return code;
     }
 
-    const auto chosen = Choose(all, request.kind);
+    const auto chosen = finder.Choose(request.kind);
     if (!chosen) {
         err << "ovractl: no supported " << KindName(request.kind) << " found\n";
         return kExitNoDevice;
