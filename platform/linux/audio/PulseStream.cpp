@@ -37,9 +37,15 @@ void PulseStream::OnState(pa_stream*, void* data) {
     if (self->wake_) self->wake_();
 }
 
-void PulseStream::OnReadable(pa_stream*, std::size_t, void* data) {
+void PulseStream::OnReadable(pa_stream*, std::size_t readable, void* data) {
     auto* self = static_cast<PulseStream*>(data);
-    if (self->wake_) self->wake_();
+    // Wake the capture thread only once a whole packet can be gathered: the
+    // server often hands out half periods, and a wake for each would double
+    // the thread's switches for nothing. (Runs with the loop's lock held,
+    // which also guards the gathering state.)
+    const std::size_t used = self->peeked_ ? self->peekUsed_ : 0;
+    const std::size_t frames = (readable - std::min(readable, used)) / self->frameBytes_ + self->packetFrames_;
+    if (frames >= self->periodFrames_ && self->wake_) self->wake_();
 }
 
 LoopbackStatus PulseStream::Create() {
@@ -87,8 +93,8 @@ LoopbackStatus PulseStream::Initialize() {
     // Bound to this sink's monitor: when the default sink changes the stream
     // stays (the capture is restarted on the new default), and when the sink
     // goes away the stream ends instead of being moved elsewhere.
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE |
-                                                      PA_STREAM_START_CORKED);
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_START_CORKED);
     if (pa_stream_connect_record(stream_, monitor_.c_str(), &attr, flags) < 0)
         return session_.LastError(LoopbackStatus::Failed);
     const LoopbackStatus status = session_.WaitLocked([this] {
@@ -173,6 +179,7 @@ LoopbackStatus PulseStream::GetBuffer(LoopbackPacket* packet) {
 }
 
 LoopbackStatus PulseStream::ReleaseBuffer(std::uint32_t) {
+    LoopLock lock(session_.Loop());
     packetFrames_ = 0;
     holeFrames_ = 0;
     return LoopbackStatus::Ok;

@@ -61,7 +61,8 @@ private:
     std::size_t peekUsed_ = 0;
     bool peeked_ = false;
 
-    // The packet being gathered (capture thread only).
+    // The packet being gathered (changed by the capture thread under the
+    // loop's lock; the read callback looks at how far it is).
     std::vector<float> packet_;
     std::uint32_t packetFrames_ = 0;
     std::uint32_t holeFrames_ = 0;
