@@ -27,27 +27,36 @@ namespace ovra {
 
 enum class LoopbackStatus : std::uint8_t {
     Ok,
-    ServerUnavailable,   // no sound server to connect to
-    WatchFailed,         // the server refused the change subscription
-    NoDefaultDevice,     // the server has no playback device
-    DeviceInvalidated,   // the stream broke: device removed, server gone
-    UnsupportedFormat,   // the device's format cannot be recorded
+    ServerUnavailable,  // no sound server to connect to
+    WatchFailed,        // the server refused the change subscription
+    NoDefaultDevice,    // the server has no playback device
+    DeviceInvalidated,  // the stream broke: device removed, server gone
+    UnsupportedFormat,  // the device's format cannot be recorded
     OutOfMemory,
-    TimedOut,            // the server did not answer in time
-    Failed,              // anything else
+    TimedOut,  // the server did not answer in time
+    Failed,    // anything else
 };
 
 constexpr const char* LoopbackStatusName(LoopbackStatus status) {
     switch (status) {
-        case LoopbackStatus::Ok: return "ok";
-        case LoopbackStatus::ServerUnavailable: return "no sound server";
-        case LoopbackStatus::WatchFailed: return "change subscription refused";
-        case LoopbackStatus::NoDefaultDevice: return "no playback device";
-        case LoopbackStatus::DeviceInvalidated: return "stream broken";
-        case LoopbackStatus::UnsupportedFormat: return "unsupported format";
-        case LoopbackStatus::OutOfMemory: return "out of memory";
-        case LoopbackStatus::TimedOut: return "sound server timed out";
-        case LoopbackStatus::Failed: return "failed";
+        case LoopbackStatus::Ok:
+            return "ok";
+        case LoopbackStatus::ServerUnavailable:
+            return "no sound server";
+        case LoopbackStatus::WatchFailed:
+            return "change subscription refused";
+        case LoopbackStatus::NoDefaultDevice:
+            return "no playback device";
+        case LoopbackStatus::DeviceInvalidated:
+            return "stream broken";
+        case LoopbackStatus::UnsupportedFormat:
+            return "unsupported format";
+        case LoopbackStatus::OutOfMemory:
+            return "out of memory";
+        case LoopbackStatus::TimedOut:
+            return "sound server timed out";
+        case LoopbackStatus::Failed:
+            return "failed";
     }
     return "unknown";
 }
@@ -120,8 +129,7 @@ public:
     virtual std::string DeviceName() const = 0;
     // Opens a stream on the device found. `wake` is called whenever data
     // arrives or the stream's state changes; it must not block.
-    virtual LoopbackStatus Activate(std::function<void()> wake,
-                                    std::unique_ptr<LoopbackStream>* stream) = 0;
+    virtual LoopbackStatus Activate(std::function<void()> wake, std::unique_ptr<LoopbackStream>* stream) = 0;
 };
 
 class AudioLoopback {

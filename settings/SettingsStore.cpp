@@ -30,26 +30,36 @@ std::string_view SettingsKeyPath(SettingsTarget target) {
     return kGeneralKey;
 }
 
-bool SettingsStore::SaveDword(SettingsTarget target, std::string_view name, std::uint32_t value) {
+bool SettingsStore::SaveValues(SettingsTarget target, std::span<const NamedRegistryValue> values) {
     std::unique_ptr<RegistryKey> key;
     if (registry_.CreateKey(kSettingsRoot, SettingsKeyPath(target), &key) != RegistryStatus::Ok)
         return false;
-    const std::array values{Dword(name, value)};
     key->SetValues(values);  // a failed set is skipped like the write it is
     return true;
 }
 
+bool SettingsStore::SaveDword(SettingsTarget target, std::string_view name, std::uint32_t value) {
+    const std::array values{Dword(name, value)};
+    return SaveValues(target, values);
+}
+
+bool SettingsStore::LoadValues(SettingsTarget target, std::span<const std::string_view> names,
+                               std::vector<RegistryRead>* reads) const {
+    // Opened as the programs always opened it (read plus set-value and
+    // create-sub-key access), read into a 4-byte buffer: a longer value does
+    // not fit and counts as unreadable.
+    std::unique_ptr<RegistryKey> key;
+    return registry_.OpenKey(kSettingsRoot, SettingsKeyPath(target), RegistryAccess::ReadWrite,
+                             &key) == RegistryStatus::Ok &&
+           key->QueryValues(names, 4, reads) == RegistryStatus::Ok;
+}
+
 std::uint32_t SettingsStore::LoadDword(SettingsTarget target, std::string_view name,
                                        std::uint32_t fallback) const {
-    std::unique_ptr<RegistryKey> key;
-    if (registry_.OpenKey(kSettingsRoot, SettingsKeyPath(target), RegistryAccess::ReadWrite, &key) !=
-        RegistryStatus::Ok)
-        return fallback;
     const std::array<std::string_view, 1> names{name};
     std::vector<RegistryRead> reads;
     std::uint32_t value = fallback;
-    if (key->QueryValues(names, 4, &reads) == RegistryStatus::Ok && DwordFromRead(reads[0], &value))
-        return value;
+    if (LoadValues(target, names, &reads) && DwordFromRead(reads[0], &value)) return value;
     return fallback;
 }
 
@@ -66,16 +76,12 @@ std::uint32_t SettingsStore::LoadLEDServiceBehavior(SettingsTarget target) const
 }
 
 bool SettingsStore::TrySaveLEDColor(SettingsTarget target, const Colour& colour) {
-    std::unique_ptr<RegistryKey> key;
-    if (registry_.CreateKey(kSettingsRoot, SettingsKeyPath(target), &key) != RegistryStatus::Ok)
-        return false;
     // One transaction in the order red, green, blue: a reader never sees half
     // a colour.
     const std::array values{Dword(kRedValue, ColourComponentToRegistry(colour.red)),
                             Dword(kGreenValue, ColourComponentToRegistry(colour.green)),
                             Dword(kBlueValue, ColourComponentToRegistry(colour.blue))};
-    key->SetValues(values);
-    return true;
+    return SaveValues(target, values);
 }
 
 void SettingsStore::SaveLEDColor(SettingsTarget target, double red, double green, double blue) {
@@ -84,13 +90,9 @@ void SettingsStore::SaveLEDColor(SettingsTarget target, double red, double green
 
 Colour SettingsStore::LoadLEDColor(SettingsTarget target) const {
     Colour colour{kUnsetColourComponent, kUnsetColourComponent, kUnsetColourComponent};
-    std::unique_ptr<RegistryKey> key;
-    if (registry_.OpenKey(kSettingsRoot, SettingsKeyPath(target), RegistryAccess::ReadWrite, &key) !=
-        RegistryStatus::Ok)
-        return colour;
     const std::array<std::string_view, 3> names{kRedValue, kGreenValue, kBlueValue};
     std::vector<RegistryRead> reads;
-    if (key->QueryValues(names, 4, &reads) != RegistryStatus::Ok) return colour;
+    if (!LoadValues(target, names, &reads)) return colour;
     double* components[3] = {&colour.red, &colour.green, &colour.blue};
     for (std::size_t i = 0; i < 3; ++i) {
         std::uint32_t stored;
@@ -143,9 +145,6 @@ void StoreDeviceChoice(SettingsStore& store, SettingsTarget target, const Lighti
 }
 
 void SettingsStore::StoreChoice(SettingsTarget target, const LightingSetting& setting) {
-    std::unique_ptr<RegistryKey> key;
-    if (registry_.CreateKey(kSettingsRoot, SettingsKeyPath(target), &key) != RegistryStatus::Ok)
-        return;
     // The values of SaveLEDColor, SaveLEDServiceBehavior and SaveLEDSwitch, in
     // this order, as one transaction: the other program never reads half a
     // choice, and the apply pays for one synchronous commit instead of three.
@@ -155,7 +154,7 @@ void SettingsStore::StoreChoice(SettingsTarget target, const LightingSetting& se
         Dword(kBlueValue, ColourComponentToRegistry(setting.colour.blue)),
         Dword(kBehaviorValue, static_cast<std::uint32_t>(setting.effect)),
         Dword(kSwitchValue, static_cast<std::uint32_t>(setting.lightSwitch))};
-    key->SetValues(values);
+    SaveValues(target, values);
 }
 
 }  // namespace ovra

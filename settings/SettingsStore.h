@@ -6,7 +6,9 @@
 // adapter logs the store's own failures).
 
 #include <cstdint>
+#include <span>
 #include <string_view>
+#include <vector>
 
 #include "device_access/LightingTypes.h"
 #include "platform/Registry.h"
@@ -58,7 +60,14 @@ public:
                             std::uint32_t fallback) const;
 
 private:
+    // Creates or opens the target's key and sets the values in one
+    // transaction; false when the key could not be created.
+    bool SaveValues(SettingsTarget target, std::span<const NamedRegistryValue> values);
     bool SaveDword(SettingsTarget target, std::string_view name, std::uint32_t value);
+    // Opens the target's key and reads the values from one snapshot; false
+    // when the key cannot be opened or read.
+    bool LoadValues(SettingsTarget target, std::span<const std::string_view> names,
+                    std::vector<RegistryRead>* reads) const;
 
     Registry& registry_;
 };

@@ -24,18 +24,20 @@ namespace {
 using namespace ovra;
 
 // A private folder for the run's databases (under TMPDIR), removed at exit.
+// Kept in a string that is never destroyed, so that the exit handler can
+// still read it.
 const std::string& BenchFolder() {
-    static const std::string folder = [] {
+    static const std::string* folder = [] {
         const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/ovra-bench-XXXXXX";
-        if (!::mkdtemp(pattern.data())) std::abort();
+        auto* path = new std::string(std::string(base && *base ? base : "/tmp") + "/ovra-bench-XXXXXX");
+        if (!::mkdtemp(path->data())) std::abort();
         std::atexit([] {
             std::error_code ignored;
             std::filesystem::remove_all(BenchFolder(), ignored);
         });
-        return pattern;
+        return path;
     }();
-    return folder;
+    return *folder;
 }
 
 struct Store {

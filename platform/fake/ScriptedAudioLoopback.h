@@ -161,8 +161,7 @@ class ScriptedAudioLoopback final : public AudioLoopback {
             return state_->script.findDevice;
         }
         std::string DeviceName() const override { return name_; }
-        LoopbackStatus Activate(std::function<void()> wake,
-                                std::unique_ptr<LoopbackStream>* stream) override {
+        LoopbackStatus Activate(std::function<void()> wake, std::unique_ptr<LoopbackStream>* stream) override {
             LoopbackStatus status;
             {
                 std::lock_guard lock(state_->mutex);
@@ -246,9 +245,13 @@ public:
 
 private:
     Counters Snapshot() const {
-        return {state_->liveSessions, state_->liveStreams,     state_->sessionsOpened,
-                state_->streamsStarted, static_cast<int>(state_->watchers.size()),
-                state_->packetsTaken, state_->packets.size()};
+        return {state_->liveSessions,
+                state_->liveStreams,
+                state_->sessionsOpened,
+                state_->streamsStarted,
+                static_cast<int>(state_->watchers.size()),
+                state_->packetsTaken,
+                state_->packets.size()};
     }
     std::shared_ptr<State> state_;
 };

@@ -17,7 +17,9 @@ constexpr std::uint32_t kReservedPeriods = 8;
 AudioCapture::AudioCapture(AudioLoopback& loopback, Notifier& notifier, DebugLog& console)
     : loopback_(loopback), notifier_(notifier), console_(console) {}
 
-AudioCapture::~AudioCapture() { StopCapture(); }
+AudioCapture::~AudioCapture() {
+    StopCapture();
+}
 
 void AudioCapture::StartCapture() {
     if (thread_.joinable()) StopCapture();
@@ -28,8 +30,7 @@ void AudioCapture::StartCapture() {
     std::unique_ptr<LoopbackSession> session;
     LoopbackStatus status = loopback_.Connect(&session);
     if (status != LoopbackStatus::Ok) {
-        console_.Printf("CoCreateInstance(IMMDeviceEnumerator) failed: hr = 0x%08x\n",
-                        ToCaptureResult(status));
+        console_.Printf("CoCreateInstance(IMMDeviceEnumerator) failed: hr = 0x%08x\n", ToCaptureResult(status));
         return FailStart();
     }
     status = session->WatchDefaultDevice([this] { defaultChanged_ = true; });
@@ -41,8 +42,7 @@ void AudioCapture::StartCapture() {
     status = session->FindDefaultDevice();
     if (status != LoopbackStatus::Ok) {
         session.reset();  // drops the watch before the flags are set
-        console_.Printf("IMMDeviceEnumerator::GetDefaultAudioEndpoint failed: hr = 0x%08x\n",
-                        ToCaptureResult(status));
+        console_.Printf("IMMDeviceEnumerator::GetDefaultAudioEndpoint failed: hr = 0x%08x\n", ToCaptureResult(status));
         return FailStart();
     }
 
@@ -153,8 +153,8 @@ CaptureResult AudioCapture::RunCaptureLoop() {
         console_.Printf("IAudioClient::Initialize failed: hr = 0x%08x\n", ToCaptureResult(status));
         return ToCaptureResult(status);
     }
-    const auto periodFrames = static_cast<std::uint64_t>(format.samplesPerSec) *
-                              static_cast<std::uint64_t>(period.count()) / 1000000000ull;
+    const auto periodFrames =
+        static_cast<std::uint64_t>(format.samplesPerSec) * static_cast<std::uint64_t>(period.count()) / 1000000000ull;
     try {
         converted_.reserve(static_cast<std::size_t>((periodFrames + 1) * kReservedPeriods * format.channels));
     } catch (const std::bad_alloc&) {
@@ -246,8 +246,8 @@ CaptureResult AudioCapture::DrainPackets(LoopbackStream& stream, std::uint32_t p
         // callback runs, so a slow callback never holds the stream up.
         status = stream.ReleaseBuffer(packet.frames);
         if (status != LoopbackStatus::Ok) {
-            console_.Printf("IAudioCaptureClient::ReleaseBuffer failed on pass %u after %u frames: hr = 0x%08x\n",
-                            pass, frameCount_.load(), ToCaptureResult(status));
+            console_.Printf("IAudioCaptureClient::ReleaseBuffer failed on pass %u after %u frames: hr = 0x%08x\n", pass,
+                            frameCount_.load(), ToCaptureResult(status));
             return ToCaptureResult(status);
         }
 

@@ -42,8 +42,7 @@ struct CapturedPacket {
 // block. An exception ends the capture (as a lost stream).
 using PacketCallback = std::function<void(const CapturedPacket&)>;
 
-inline constexpr const char* kNoPlaybackDeviceText =
-    "The system has no playback devices. Click OK to default setting.";
+inline constexpr const char* kNoPlaybackDeviceText = "The system has no playback devices. Click OK to default setting.";
 inline constexpr const char* kNoPlaybackDeviceCaption = "ERROR";
 
 class AudioCapture {

@@ -23,15 +23,24 @@ inline constexpr CaptureResult kResultServiceNotRunning = 0x88890010;
 
 constexpr CaptureResult ToCaptureResult(LoopbackStatus status) {
     switch (status) {
-        case LoopbackStatus::Ok: return kResultOk;
-        case LoopbackStatus::ServerUnavailable: return kResultServiceNotRunning;
-        case LoopbackStatus::WatchFailed: return kResultFail;
-        case LoopbackStatus::NoDefaultDevice: return kResultNotFound;
-        case LoopbackStatus::DeviceInvalidated: return kResultDeviceInvalidated;
-        case LoopbackStatus::UnsupportedFormat: return kResultUnsupportedFormat;
-        case LoopbackStatus::OutOfMemory: return kResultOutOfMemory;
-        case LoopbackStatus::TimedOut: return kResultTimeout;
-        case LoopbackStatus::Failed: return kResultFail;
+        case LoopbackStatus::Ok:
+            return kResultOk;
+        case LoopbackStatus::ServerUnavailable:
+            return kResultServiceNotRunning;
+        case LoopbackStatus::WatchFailed:
+            return kResultFail;
+        case LoopbackStatus::NoDefaultDevice:
+            return kResultNotFound;
+        case LoopbackStatus::DeviceInvalidated:
+            return kResultDeviceInvalidated;
+        case LoopbackStatus::UnsupportedFormat:
+            return kResultUnsupportedFormat;
+        case LoopbackStatus::OutOfMemory:
+            return kResultOutOfMemory;
+        case LoopbackStatus::TimedOut:
+            return kResultTimeout;
+        case LoopbackStatus::Failed:
+            return kResultFail;
     }
     return kResultFail;
 }

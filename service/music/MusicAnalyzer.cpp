@@ -15,7 +15,9 @@ MusicAnalyzer::MusicAnalyzer(AudioLoopback& loopback, Notifier& notifier, DebugL
     capture_.SetPacketCallback([this](const CapturedPacket& packet) { AnalyzePacket(packet, spectrum_, levels_); });
 }
 
-MusicAnalyzer::~MusicAnalyzer() { Shutdown(); }
+MusicAnalyzer::~MusicAnalyzer() {
+    Shutdown();
+}
 
 void MusicAnalyzer::Shutdown() {
     if (running_.exchange(0) == 1) capture_.StopCapture();

@@ -18,13 +18,26 @@ RgbColor HslToRgb(double h, double s, double l) {
         const double mid1 = m + vsf;
         const double mid2 = v - vsf;
         switch (sextant) {
-            case 0: c = {v, mid1, m}; break;
-            case 1: c = {mid2, v, m}; break;
-            case 2: c = {m, v, mid1}; break;
-            case 3: c = {m, mid2, v}; break;
-            case 4: c = {mid1, m, v}; break;
-            case 5: c = {v, m, mid2}; break;
-            default: break;  // out of range: stays grey
+            case 0:
+                c = {v, mid1, m};
+                break;
+            case 1:
+                c = {mid2, v, m};
+                break;
+            case 2:
+                c = {m, v, mid1};
+                break;
+            case 3:
+                c = {m, mid2, v};
+                break;
+            case 4:
+                c = {mid1, m, v};
+                break;
+            case 5:
+                c = {v, m, mid2};
+                break;
+            default:
+                break;  // out of range: stays grey
         }
     }
     return {c.red * 255.0, c.green * 255.0, c.blue * 255.0};
@@ -34,7 +47,9 @@ namespace {
 // The brightness curve's pi is the single-precision one.
 constexpr double kPi = static_cast<double>(3.14159265358979f);
 
-double NonNegative(float level) { return level >= 0.0f ? static_cast<double>(level) : 0.0; }
+double NonNegative(float level) {
+    return level >= 0.0f ? static_cast<double>(level) : 0.0;
+}
 }  // namespace
 
 RgbColor MusicColorMapper::Next(float red, float green, float blue) {

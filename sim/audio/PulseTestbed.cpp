@@ -76,10 +76,10 @@ bool PulseTestbed::Launch(std::string* error) {
     setenv("PULSE_COOKIE", (folder_ + "/cookie").c_str(), 1);
     setenv("PULSE_CLIENTCONFIG", "/dev/null", 1);
 
-    daemon_ = SpawnWith({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no",
-                         "--high-priority=no", "--log-target=file:" + folder_ + "/pa.log",
-                         "-L", "module-native-protocol-unix"},
-                        "", -1);
+    daemon_ =
+        SpawnWith({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--realtime=no", "--high-priority=no",
+                   "--log-target=file:" + folder_ + "/pa.log", "-L", "module-native-protocol-unix"},
+                  "", -1);
     if (daemon_ < 0) {
         *error = "cannot start pulseaudio";
         return false;
@@ -119,7 +119,9 @@ PulseTestbed::~PulseTestbed() {
     }
 }
 
-pid_t PulseTestbed::Spawn(const std::vector<std::string>& argv) { return SpawnWith(argv, "", -1); }
+pid_t PulseTestbed::Spawn(const std::vector<std::string>& argv) {
+    return SpawnWith(argv, "", -1);
+}
 
 bool PulseTestbed::WaitChild(pid_t pid, std::chrono::milliseconds limit) {
     if (pid <= 0) return false;
@@ -165,7 +167,7 @@ bool PulseTestbed::Run(const std::vector<std::string>& argv, std::string* out, s
     close(fds[0]);
     if (out) *out = text;
     return WaitChild(pid, std::max(std::chrono::milliseconds(1), std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                                        end - std::chrono::steady_clock::now())));
+                                                                     end - std::chrono::steady_clock::now())));
 }
 
 int PulseTestbed::LoadNullSink(const std::string& name, unsigned rate, unsigned channels, const std::string& format) {
@@ -181,9 +183,13 @@ int PulseTestbed::LoadNullSink(const std::string& name, unsigned rate, unsigned 
     }
 }
 
-bool PulseTestbed::UnloadModule(int index) { return Run({"pactl", "unload-module", std::to_string(index)}); }
+bool PulseTestbed::UnloadModule(int index) {
+    return Run({"pactl", "unload-module", std::to_string(index)});
+}
 
-bool PulseTestbed::SetDefaultSink(const std::string& name) { return Run({"pactl", "set-default-sink", name}); }
+bool PulseTestbed::SetDefaultSink(const std::string& name) {
+    return Run({"pactl", "set-default-sink", name});
+}
 
 std::string PulseTestbed::DefaultSink() {
     std::string out;
@@ -193,7 +199,9 @@ std::string PulseTestbed::DefaultSink() {
 }
 
 namespace {
-std::size_t CountLines(const std::string& text) { return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')); }
+std::size_t CountLines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
 }  // namespace
 
 pid_t PulseTestbed::KeepResponsive(const std::string& sink) {
@@ -215,20 +223,31 @@ pid_t PulseTestbed::KeepResponsive(const std::string& sink) {
     return pid;
 }
 
-pid_t PulseTestbed::PlayTone(const std::string& sink, double hertz, double seconds, double volume, unsigned rate,
-                             unsigned channels, int latencyMs) {
+std::string PulseTestbed::MakeTone(double hertz, double seconds, double volume, unsigned rate, unsigned channels) {
     const std::string file = folder_ + "/tone" + std::to_string(tones_++) + ".raw";
     std::ostringstream hz, secs, vol;
     hz << hertz;
     secs << seconds;
     vol << volume;
     if (!Run({"sox", "-n", "-t", "raw", "-r", std::to_string(rate), "-c", std::to_string(channels), "-e",
-              "floating-point", "-b", "32", file, "synth", secs.str(), "sine", hz.str(), "vol", vol.str()}))
-        return -1;
-    return SpawnWith({"pacat", "--playback", "--raw", "--format=float32le", "--rate=" + std::to_string(rate),
-                      "--channels=" + std::to_string(channels), "--latency-msec=" + std::to_string(latencyMs),
-                      "--device=" + sink},
-                     file, -1);
+              "floating-point", "-b", "32", file, "synth", secs.str(), "sine", hz.str(), "vol", vol.str()},
+             nullptr, std::chrono::seconds(60)))
+        return {};
+    return file;
+}
+
+pid_t PulseTestbed::PlayFile(const std::string& sink, const std::string& file, unsigned rate, unsigned channels,
+                             int latencyMs) {
+    if (file.empty()) return -1;
+    return SpawnWith(
+        {"pacat", "--playback", "--raw", "--format=float32le", "--rate=" + std::to_string(rate),
+         "--channels=" + std::to_string(channels), "--latency-msec=" + std::to_string(latencyMs), "--device=" + sink},
+        file, -1);
+}
+
+pid_t PulseTestbed::PlayTone(const std::string& sink, double hertz, double seconds, double volume, unsigned rate,
+                             unsigned channels, int latencyMs) {
+    return PlayFile(sink, MakeTone(hertz, seconds, volume, rate, channels), rate, channels, latencyMs);
 }
 
 void PulseTestbed::KillDaemon() {

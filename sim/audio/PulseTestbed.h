@@ -43,6 +43,11 @@ public:
     // or -1). The tone file is made first, so playing starts at once.
     pid_t PlayTone(const std::string& sink, double hertz, double seconds, double volume, unsigned rate = 48000,
                    unsigned channels = 2, int latencyMs = 20);
+    // The two halves of PlayTone: write the tone file (path returned, empty
+    // on failure), then play it into a sink.
+    std::string MakeTone(double hertz, double seconds, double volume, unsigned rate = 48000, unsigned channels = 2);
+    pid_t PlayFile(const std::string& sink, const std::string& file, unsigned rate = 48000, unsigned channels = 2,
+                   int latencyMs = 20);
     // Starts `argv` in the background with this test bed's environment.
     pid_t Spawn(const std::vector<std::string>& argv);
     // Waits for a child started by Spawn/PlayTone; kills it when the time

@@ -37,6 +37,23 @@ TEST(DevsimRun, CommandSeesTheVirtualHeadsetAndItsExitCodeComesBack) {
     EXPECT_NE(run.output.find("1859\n"), std::string::npos) << run.output;
 }
 
+TEST(DevsimRun, SignalsUnplugAndReplugTheHeadset) {
+    // The command asks devsim (its parent) to unplug and re-plug the headset,
+    // waiting each time until the node changed.
+    const ProgramRun run = Devsim(
+        "-- /bin/sh -c 'kill -USR1 $PPID;"
+        " for i in $(seq 200); do test -e /dev/hidraw0 || break; sleep 0.05; done;"
+        " test -e /dev/hidraw0 || echo node-gone;"
+        " kill -USR1 $PPID;"
+        " for i in $(seq 200); do test -e /dev/hidraw1 && break; sleep 0.05; done;"
+        " test -e /dev/hidraw1 && echo node-back'");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("[devsim] headset unplugged\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("node-gone\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("[devsim] headset plugged in at /dev/hidraw1\n"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("node-back\n"), std::string::npos) << run.output;
+}
+
 TEST(DevsimRun, UsageErrorsExitWithTwo) {
     const ProgramRun run = Devsim("--headset gen3");
     EXPECT_EQ(run.exitCode, 2);

@@ -23,15 +23,15 @@ TEST(HslToRgb, Table) {
         RgbColor rgb;
     };
     const Row rows[] = {
-        {0.0, 1.0, 0.5, {255, 0, 0}},                // red
-        {0.25, 1.0, 0.5, {127.5, 255, 0}},           // sextant 1, halfway
-        {1.0 / 3.0, 1.0, 0.25, {0, 127.5, 0}},       // dark green, sextant 2 start
-        {0.5, 1.0, 0.5, {0, 255, 255}},              // cyan
-        {0.75, 1.0, 0.5, {127.5, 0, 255}},           // sextant 4
+        {0.0, 1.0, 0.5, {255, 0, 0}},                      // red
+        {0.25, 1.0, 0.5, {127.5, 255, 0}},                 // sextant 1, halfway
+        {1.0 / 3.0, 1.0, 0.25, {0, 127.5, 0}},             // dark green, sextant 2 start
+        {0.5, 1.0, 0.5, {0, 255, 255}},                    // cyan
+        {0.75, 1.0, 0.5, {127.5, 0, 255}},                 // sextant 4
         {0.9, 1.0, 0.5, {255, 0, 255 * (1 - (5.4 - 5))}},  // sextant 5
         {0.0, 0.5, 0.75, {223.125, 159.375, 159.375}},     // lightness above one half
-        {0.3, 1.0, 0.0, {0, 0, 0}},                  // black: nothing to mix
-        {1.0, 1.0, 0.5, {127.5, 127.5, 127.5}},      // sextant 6 is out of range: grey
+        {0.3, 1.0, 0.0, {0, 0, 0}},                        // black: nothing to mix
+        {1.0, 1.0, 0.5, {127.5, 127.5, 127.5}},            // sextant 6 is out of range: grey
     };
     for (const Row& r : rows)
         ExpectColor(HslToRgb(r.h, r.s, r.l), r.rgb,
@@ -90,9 +90,9 @@ TEST(MusicColor, ScriptedSequenceOfLevels) {
     };
     const double t1 = std::sin(0.1 * static_cast<double>(std::numbers::pi_v<float>) / 2);  // E = 25/250
     const Step steps[] = {
-        {0, 5, 0, t1 / 2, 0.025},                                  // green: H += (0.5 - 0) * 0.05
-        {30, 0, 0, (t1 / 2 + 1) / 2, 0.025 + (1 - 0.025) * 0.2},   // red: E > 1, x = 1
-        {7, 7, 1, 0, 0},                                           // tie red/green: green wins (set below)
+        {0, 5, 0, t1 / 2, 0.025},                                 // green: H += (0.5 - 0) * 0.05
+        {30, 0, 0, (t1 / 2 + 1) / 2, 0.025 + (1 - 0.025) * 0.2},  // red: E > 1, x = 1
+        {7, 7, 1, 0, 0},                                          // tie red/green: green wins (set below)
         {std::numeric_limits<float>::quiet_NaN(), -4, 0, 0, 0},   // NaN and negative count as 0: blue
     };
     MusicColorMapper mapper;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -67,6 +68,25 @@ private:
     std::condition_variable changed_;
     std::vector<ReceivedPacket> packets_;
 };
+
+// True when `line` equals `pattern` with each "%u" standing for one or more
+// digits (pass and frame counters depend on how wakes and packets meet).
+inline bool MatchesLine(std::string_view line, std::string_view pattern) {
+    const auto hole = pattern.find("%u");
+    if (hole == std::string_view::npos) return line == pattern;
+    if (line.substr(0, hole) != pattern.substr(0, hole)) return false;
+    std::size_t digits = hole;
+    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+    if (digits == hole) return false;
+    return MatchesLine(line.substr(digits), pattern.substr(hole + 2));
+}
+
+template <class Log>
+bool HasLineMatching(const Log& log, std::string_view pattern) {
+    for (const auto& line : log.Texts())
+        if (MatchesLine(line, pattern)) return true;
+    return false;
+}
 
 // Polls `condition` until it holds or `limit` passes.
 inline bool Eventually(const std::function<bool()>& condition,

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <regex>
 
 #include "platform/fake/RecordingDebugLog.h"
 #include "platform/linux/audio/PulseLoopback.h"
@@ -104,12 +103,6 @@ protected:
         std::this_thread::sleep_for(100ms);
         return recorder.Take();
     }
-    bool HasLineLike(const std::string& pattern) const {
-        const std::regex re(pattern);
-        for (const auto& line : console.Texts())
-            if (std::regex_match(line, re)) return true;
-        return false;
-    }
 
     std::unique_ptr<PulseTestbed> bed;
     std::vector<pid_t> helpers;
@@ -182,8 +175,8 @@ TEST_F(PulseLoopbackTest, UnloadedSinkGivesDeviceLostThenNoDevice) {
     ASSERT_TRUE(bed->UnloadModule(module));
     ASSERT_TRUE(Eventually([&] { return capture.DeviceLost(); }));
     capture.StopCapture();
-    EXPECT_TRUE(HasLineLike(
-        "IAudioCaptureClient::GetNextPacketSize failed on pass [0-9]+ after [0-9]+ frames: hr = 0x88890004\n"));
+    EXPECT_TRUE(testing::HasLineMatching(
+        console, "IAudioCaptureClient::GetNextPacketSize failed on pass %u after %u frames: hr = 0x88890004\n"));
     EXPECT_TRUE(console.Contains("Thread HRESULT is 0x88890004\n"));
 
     // No sink left: the restart finds no playback device.

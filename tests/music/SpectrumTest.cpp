@@ -58,7 +58,8 @@ BandPeaks ReferencePeaks(const Packet& p) {
     for (std::uint32_t j = 0; j <= n / 2; ++j) {
         double re = 0, im = 0;
         for (std::uint32_t k = 0; k < n; ++k) {
-            const double angle = -2.0 * std::numbers::pi * static_cast<double>((static_cast<std::uint64_t>(j) * k) % n) / n;
+            const double angle =
+                -2.0 * std::numbers::pi * static_cast<double>((static_cast<std::uint64_t>(j) * k) % n) / n;
             re += x[k] * std::cos(angle);
             im += x[k] * std::sin(angle);
         }
@@ -114,18 +115,12 @@ TEST_P(SpectrumTable, MatchesPlainDft) {
 INSTANTIATE_TEST_SUITE_P(
     Packets, SpectrumTable,
     ::testing::Values(Case{"silence", Packet{std::vector<std::int16_t>(960, 0), 480, 2}},
-                      Case{"sine1k_48k_n480", Sine(480, 2, 10, 32767)},
-                      Case{"noise_n480", Noise(480, 2, 1)},
-                      Case{"noise_n512", Noise(512, 2, 2)},
-                      Case{"noise_prime_479", Noise(479, 2, 3)},
-                      Case{"noise_prime_997", Noise(997, 2, 4)},
-                      Case{"noise_2x241", Noise(482, 2, 5)},
-                      Case{"noise_3x331", Noise(993, 2, 6)},
-                      Case{"mono_noise_441", Noise(441, 1, 7)},
-                      Case{"mono_sine", Sine(80, 1, 10, 20000)},
-                      Case{"six_channels_sine", Sine(480, 6, 10, 20000)},
-                      Case{"perfect_square_n484", Noise(484, 2, 8)},
-                      Case{"n4", Noise(4, 2, 9)},
+                      Case{"sine1k_48k_n480", Sine(480, 2, 10, 32767)}, Case{"noise_n480", Noise(480, 2, 1)},
+                      Case{"noise_n512", Noise(512, 2, 2)}, Case{"noise_prime_479", Noise(479, 2, 3)},
+                      Case{"noise_prime_997", Noise(997, 2, 4)}, Case{"noise_2x241", Noise(482, 2, 5)},
+                      Case{"noise_3x331", Noise(993, 2, 6)}, Case{"mono_noise_441", Noise(441, 1, 7)},
+                      Case{"mono_sine", Sine(80, 1, 10, 20000)}, Case{"six_channels_sine", Sine(480, 6, 10, 20000)},
+                      Case{"perfect_square_n484", Noise(484, 2, 8)}, Case{"n4", Noise(4, 2, 9)},
                       Case{"n5", Noise(5, 2, 10)}),
     [](const ::testing::TestParamInfo<Case>& param) { return param.param.name; });
 
@@ -150,7 +145,8 @@ TEST(Spectrum, Length512BandEdges) {
     for (const Edge e : {Edge{1, 0}, Edge{2, 1}, Edge{22, 1}, Edge{23, 2}, Edge{255, 2}, Edge{256, -1}}) {
         Packet p{std::vector<std::int16_t>(1024), 512, 2};
         for (int k = 0; k < 512; ++k) {
-            const auto s = static_cast<std::int16_t>(std::lround(16000 * std::cos(2 * std::numbers::pi * e.bin * k / 512)));
+            const auto s =
+                static_cast<std::int16_t>(std::lround(16000 * std::cos(2 * std::numbers::pi * e.bin * k / 512)));
             p.samples[2 * static_cast<std::size_t>(k)] = p.samples[2 * static_cast<std::size_t>(k) + 1] = s;
         }
         BandSpectrum spectrum;

@@ -62,6 +62,9 @@ public:
     }
     bool WriteColour(const Colour&) override { return Record("colour"); }
 
+    // Time a SetLEDEffect takes (the family's own device waits).
+    void SetEffectDelay(Clock::Duration delay) { effectDelay_ = delay; }
+
     std::uint8_t FrameNow() const {
         std::lock_guard lock(mutex_);
         const auto frames = (clock_.Now() - frameSetAt_) / framePeriod_;

@@ -2,6 +2,7 @@
 // hosts device models behind umockdev, runs a command inside that testbed and
 // prints what the devices show whenever it changes. See DevsimOptions.h.
 
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -82,8 +83,17 @@ int RunInside(const std::vector<std::string>& command) {
     for (const auto& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
     std::fflush(stdout);
+    // devsim keeps the plug signals blocked for its own use; the command
+    // starts with none blocked.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK);
     pid_t pid = 0;
-    const int error = posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ);
+    const int error = posix_spawnp(&pid, argv[0], nullptr, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     if (error != 0) {
         Say("cannot start '" + command[0] + "': " + std::strerror(error));
         return 127;
@@ -147,6 +157,60 @@ private:
     std::thread thread_;
 };
 
+// SIGUSR1 unplugs the headset or plugs it in again, SIGUSR2 the microphone,
+// so that a test or a person can try hot-plug while a program runs.
+class PlugControl {
+public:
+    struct Device {
+        std::string name;
+        std::shared_ptr<sim::HidDeviceModel> model;
+        sim::UmockdevHidHost::DeviceId id = -1;
+    };
+
+    // The signals must be blocked in every thread before this is created.
+    PlugControl(sim::UmockdevHidHost& host, Device headset, Device mic)
+        : host_(host), headset_(std::move(headset)), mic_(std::move(mic)), thread_([this] { Loop(); }) {}
+    ~PlugControl() {
+        stop_ = true;
+        pthread_kill(thread_.native_handle(), SIGUSR1);
+        thread_.join();
+    }
+
+    static sigset_t Signals() {
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, SIGUSR1);
+        sigaddset(&set, SIGUSR2);
+        return set;
+    }
+
+private:
+    void Loop() {
+        const sigset_t set = Signals();
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&set, &signal) != 0) continue;
+            if (stop_) return;
+            Toggle(signal == SIGUSR1 ? headset_ : mic_);
+        }
+    }
+    void Toggle(Device& device) {
+        if (!device.model) return;
+        if (host_.IsPresent(device.id)) {
+            host_.RemoveDevice(device.id);
+            Say(device.name + " unplugged");
+        } else {
+            device.id = host_.AddDevice(device.model);
+            Say(device.name + " plugged in at " + host_.Node(device.id));
+        }
+    }
+
+    sim::UmockdevHidHost& host_;
+    Device headset_, mic_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 int RunDemo() {
     const std::string ovractl = ProgramDir() + "/ovractl";
     if (access(ovractl.c_str(), X_OK) != 0) {
@@ -199,6 +263,8 @@ int Main(int argc, char** argv) {
         return 0;
     }
     EnsurePreloaded(argv);
+    const sigset_t plugSignals = PlugControl::Signals();
+    pthread_sigmask(SIG_BLOCK, &plugSignals, nullptr);  // before any thread starts
 
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
@@ -210,13 +276,14 @@ int Main(int argc, char** argv) {
     setenv("UMOCKDEV_DIR", host.RootDir().c_str(), 1);  // inherited by what we run
 
     std::shared_ptr<sim::Gen2HeadsetModel> headset;
+    sim::UmockdevHidHost::DeviceId headsetId = -1, micId = -1;
     if (options->headset != HeadsetChoice::None) {
         const sim::Gen2HeadsetConfig config = options->headset == HeadsetChoice::Gen2Entry ? sim::Gen2EntryConfig()
                                               : options->headset == HeadsetChoice::Gen2AltIds ? sim::Gen2SecondIdConfig()
                                                                                               : sim::Gen2Config();
         headset = std::make_shared<sim::Gen2HeadsetModel>(config, clock);
         headset->OnShowsChanged([](const sim::HeadsetShows& shows) { Say("headset shows: " + sim::Describe(shows)); });
-        const auto id = host.AddDevice(headset);
+        const auto id = headsetId = host.AddDevice(headset);
         char ids[16];
         std::snprintf(ids, sizeof ids, "%04x:%04x", config.vendorId, config.productId);
         Say(std::string(options->headset == HeadsetChoice::Gen2Entry ? "Gen2Entry" : "Gen2") + " headset " + ids +
@@ -226,10 +293,12 @@ int Main(int argc, char** argv) {
     std::unique_ptr<MicrophoneWatcher> micWatcher;
     if (options->microphone) {
         mic = std::make_shared<sim::MicrophoneModel>();
-        const auto id = host.AddDevice(mic);
+        const auto id = micId = host.AddDevice(mic);
         Say("MK470 microphone 0b05:1842 at " + host.Node(id) + ", shows: " + MicrophoneWatcher::Describe(*mic));
         micWatcher = std::make_unique<MicrophoneWatcher>(mic);
     }
+
+    PlugControl plugControl(host, {"headset", headset, headsetId}, {"microphone", mic, micId});
 
     int code = 0;
     if (options->demo) code = RunDemo();

@@ -9,7 +9,8 @@ const char* const kUsage =
     "  inside them and prints what the devices show whenever it changes.\n"
     "  --demo   runs ovractl (next to devsim) setting and reading back two effects\n"
     "  no COMMAND: keeps the devices up until Ctrl-C and prints the environment\n"
-    "  that lets other programs reach them.\n";
+    "  that lets other programs reach them.\n"
+    "  Hot-plug while it runs: SIGUSR1 unplugs/re-plugs the headset, SIGUSR2 the microphone.\n";
 
 std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string& error) {
     Options options;

@@ -120,14 +120,12 @@ LoopbackStatus PulseSession::Connect() {
     loopRunning_ = true;
 
     LoopLock lock(loop_);
-    const LoopbackStatus status =
-        WaitLocked([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
+    const LoopbackStatus status = WaitLocked([this] { return pa_context_get_state(context_) == PA_CONTEXT_READY; });
     if (status == LoopbackStatus::Ok) return status;
     return status == LoopbackStatus::TimedOut ? status : LoopbackStatus::ServerUnavailable;
 }
 
-void PulseSession::OnServerEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t,
-                                 void* self) {
+void PulseSession::OnServerEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t, void* self) {
     if ((type & PA_SUBSCRIPTION_EVENT_FACILITY_MASK) != PA_SUBSCRIPTION_EVENT_SERVER) return;
     // The event does not say what changed: ask for the default sink.
     if (pa_operation* op = pa_context_get_server_info(context, OnServerInfoForWatch, self)) pa_operation_unref(op);

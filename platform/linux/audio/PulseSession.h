@@ -52,8 +52,7 @@ public:
 
 private:
     static void OnContextState(pa_context* context, void* self);
-    static void OnServerEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index,
-                              void* self);
+    static void OnServerEvent(pa_context* context, pa_subscription_event_type_t type, std::uint32_t index, void* self);
     static void OnServerInfoForWatch(pa_context* context, const pa_server_info* info, void* self);
 
     std::chrono::milliseconds serverTimeout_;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "platform/linux/device_tree/InstanceIds.h"
 
@@ -176,6 +177,22 @@ bool UdevDeviceTree::ListPresentDevices(std::vector<DeviceNode>& nodes) {
     if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "usb") < 0 ||
         udev_enumerate_scan_devices(enumerate.get()) < 0)
         return false;
+    // Every interface and device asks for its parent's ID and interface
+    // count: read each device's attributes once per listing.
+    struct DeviceFacts {
+        std::optional<std::string> id;
+        std::optional<unsigned long> interfaces;
+    };
+    std::unordered_map<std::string, DeviceFacts> facts;
+    auto factsOf = [&](udev_device* device) -> const DeviceFacts& {
+        const std::string path(OrEmpty(udev_device_get_syspath(device)));
+        auto it = facts.find(path);
+        if (it == facts.end())
+            it = facts.emplace(path, DeviceFacts{DeviceId(device),
+                                                 ParseNumber(udev_device_get_sysattr_value(device, "bNumInterfaces"), 10)})
+                     .first;
+        return it->second;
+    };
     udev_list_entry* entry;
     udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
         const char* path = udev_list_entry_get_name(entry);
@@ -186,19 +203,19 @@ bool UdevDeviceTree::ListPresentDevices(std::vector<DeviceNode>& nodes) {
             nodes.push_back(std::move(node));  // listed, but gone before we could read it
             continue;
         }
+        udev_device* parent = ParentUsbDevice(device.get());
         if (IsDevType(device.get(), "usb_device")) {
-            node.instanceId = DeviceId(device.get());
-            if (udev_device* parent = ParentUsbDevice(device.get()))
-                node.parentId = DeviceId(parent).value_or(std::string());
+            node.instanceId = factsOf(device.get()).id;
         } else if (IsDevType(device.get(), "usb_interface")) {
+            if (!parent) continue;
+            const DeviceFacts& owner = factsOf(parent);
+            if (!owner.interfaces || *owner.interfaces <= 1) continue;  // not composite: no node
             bool composite = false;
             node.instanceId = InterfaceId(device.get(), &composite);
-            if (!composite) continue;
-            if (udev_device* parent = ParentUsbDevice(device.get()))
-                node.parentId = DeviceId(parent).value_or(std::string());
         } else {
             continue;
         }
+        if (parent) node.parentId = factsOf(parent).id.value_or(std::string());
         node.status = StatusOf(device.get());
         nodes.push_back(std::move(node));
     }
