@@ -130,6 +130,14 @@ TEST_F(ProxyUsbfsTest, MalformedDescriptorsArriveAsTheDeviceSentThem) {
     EXPECT_TRUE(log.Contains("GetConfigureDescriptor failed, UrbStatus 00000000\n")) << ::testing::PrintToString(log.Texts());
 }
 
+TEST_F(ProxyUsbfsTest, ADataStageAboveWhatUsbfsTakesIsRefused) {
+    // usbfs moves at most 4096 data bytes in one control transfer.
+    std::vector<std::uint8_t> fits(4096), tooLong(4097);
+    EXPECT_TRUE(client.UsbVendorRequest(context, 0xC0, 0x25, 0x0000, 0x0000, fits, true, nullptr));
+    EXPECT_FALSE(client.UsbVendorRequest(context, 0xC0, 0x25, 0x0000, 0x0000, tooLong, true, nullptr));
+    EXPECT_EQ(client.LastError(), static_cast<std::uint32_t>(ProxyError::InvalidParameter));
+}
+
 TEST_F(ProxyUsbfsTest, AnIdleProxyDoesNotPollTheDevice) {
     const std::size_t before = host.ReapCalls();
     ::usleep(300 * 1000);
