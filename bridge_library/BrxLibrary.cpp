@@ -40,10 +40,12 @@ int BrxLibrary::Initialize(int /*reserved*/, int openMode) {
     openMode_ = openMode;
     if (!ports_.proxy.Initialize()) return 0;
     if (!lock_) lock_ = ports_.named.CreateMutex(kOperateLockName, false, nullptr);
+    initialised_ = true;
     return 1;
 }
 
 int BrxLibrary::UnInitialize() {
+    initialised_ = false;
     lock_.reset();
     ports_.proxy.Release();
     return 1;
@@ -60,6 +62,7 @@ std::unique_ptr<BridgeDevice> BrxLibrary::OpenQualified(std::uint32_t instance) 
 
 int BrxLibrary::Open(unsigned index) {
     if (device_) return static_cast<int>(lastOpenResult_);
+    if (initialised_) ports_.proxy.Reestablish();
     const std::vector<CamListEntry> list = locator_.ListDevices();
     if (index >= list.size()) return 0;
     std::uint32_t result = 0;
@@ -73,6 +76,7 @@ int BrxLibrary::Open(unsigned index) {
 
 int BrxLibrary::OpenPid(unsigned productId) {
     if (device_) return static_cast<int>(lastOpenResult_);
+    if (initialised_) ports_.proxy.Reestablish();
     const std::vector<CamListEntry> list = locator_.ListDevices();
     if (list.empty()) return 0;
     std::uint32_t result = 0;

@@ -61,6 +61,7 @@ private:
     std::unique_ptr<BridgeDevice> device_;
     std::uint32_t lastOpenResult_ = 0;
     int openMode_ = 0;
+    bool initialised_ = false;
 };
 
 }  // namespace ovra::brx

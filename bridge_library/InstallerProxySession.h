@@ -15,6 +15,11 @@ public:
 
     bool Initialize() override { return installer_.InitProxyChannel(client_); }
     void Release() override { installer_.ReleaseProxyChannel(client_); }
+    bool Reestablish() override {
+        if (client_.IsOpen() && !client_.Broken()) return true;
+        client_.Detach();  // keeps this copy's flag hold: it is still a user
+        return installer_.InitProxyChannel(client_);
+    }
 
 private:
     ProxyInstaller& installer_;

@@ -71,6 +71,10 @@ public:
     virtual ProxyError DeviceIoControl(std::uint32_t code, std::span<const std::uint8_t> input,
                                        std::span<std::uint8_t> output,
                                        std::size_t* bytesReturned) = 0;
+
+    // False once the proxy at the other end is known to be gone (it ended or
+    // was stopped): no request on this channel can succeed any more.
+    virtual bool Alive() { return true; }
 };
 
 class ProxyChannelOpener {

@@ -11,6 +11,10 @@ namespace {
 std::uint64_t AddressOf(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
 }  // namespace
 
+void ProxyClient::NoteBrokenChannel(ProxyError e) {
+    if (e == ProxyError::BrokenPipe) broken_ = true;
+}
+
 bool ProxyClient::Open(std::uint64_t interfaceHandle, std::uint64_t* deviceContext) {
     if (!channel_) {
         lastError_ = static_cast<std::uint32_t>(ProxyError::PathNotFound);
@@ -28,6 +32,7 @@ bool ProxyClient::Open(std::uint64_t interfaceHandle, std::uint64_t* deviceConte
     EncodeRequest(r, form_, bytes);
     std::size_t returned = 0;
     const ProxyError e = channel_->DeviceIoControl(kIoctlOpenDeviceByHandle, bytes, bytes, &returned);
+    NoteBrokenChannel(e);
     if (e != ProxyError::Ok || returned != bytes.size()) {
         lastError_ = static_cast<std::uint32_t>(e == ProxyError::Ok ? ProxyError::GenFailure : e);
         log_.Printf("IOCTL_KVPROXY_OPEN_DEVICE_BY_HANDLE failed %d\n", static_cast<int>(lastError_));
@@ -45,6 +50,7 @@ bool ProxyClient::Close(std::uint64_t deviceContext) {
     const std::span<std::uint8_t> bytes(record.data(), RequestSize(form_));
     EncodeRequest(r, form_, bytes);
     const ProxyError e = channel_->DeviceIoControl(kIoctlCloseDevice, bytes, {}, nullptr);
+    NoteBrokenChannel(e);
     if (e != ProxyError::Ok) {
         lastError_ = static_cast<std::uint32_t>(e);
         log_.Printf("IOCTL_KVPROXY_CLOSE_DEVICE failed %d\n", static_cast<int>(lastError_));
@@ -66,6 +72,7 @@ bool ProxyClient::SendUrb(std::uint64_t deviceContext, std::span<std::uint8_t> u
     if (urb.size() == UrbSize(form_) && FitsForm(r, form_)) {
         EncodeRequest(r, form_, bytes);
         e = channel_->DeviceIoControl(kIoctlSendUrb, bytes, {}, nullptr);
+        NoteBrokenChannel(e);
     }
     if (e != ProxyError::Ok) {
         // The caller's last error stays as the proxy left it: the open step

@@ -23,9 +23,17 @@ public:
         : log_(log), form_(form) {}
 
     // The open control channel ("hProxyDriver"); null while closed.
-    void Attach(std::unique_ptr<ProxyChannel> channel) { channel_ = std::move(channel); }
-    std::unique_ptr<ProxyChannel> Detach() { return std::move(channel_); }
+    void Attach(std::unique_ptr<ProxyChannel> channel) {
+        channel_ = std::move(channel);
+        broken_ = false;
+    }
+    std::unique_ptr<ProxyChannel> Detach() {
+        broken_ = false;
+        return std::move(channel_);
+    }
     bool IsOpen() const { return channel_ != nullptr; }
+    // The proxy at the other end went away: the channel will never answer again.
+    bool Broken() const { return broken_ || (channel_ && !channel_->Alive()); }
     proxy::RecordForm Form() const { return form_; }
 
     // Error code of the last failed request (ProxyError values); 0 = none.
@@ -58,6 +66,7 @@ public:
                           std::uint32_t timeoutMs = kDefaultUrbTimeoutMs);
 
 private:
+    void NoteBrokenChannel(ProxyError e);
     // Builds, sends, and reads back the URB; `status`/`transferred` from the
     // URB after the call.
     bool Transfer(std::uint64_t deviceContext, const proxy::ControlUrb& request,
@@ -73,6 +82,7 @@ private:
     proxy::RecordForm form_;
     std::unique_ptr<ProxyChannel> channel_;
     std::uint32_t lastError_ = 0;
+    bool broken_ = false;
 };
 
 }  // namespace ovra::brx

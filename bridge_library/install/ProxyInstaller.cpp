@@ -117,7 +117,9 @@ bool ProxyInstaller::InitProxyChannel(ProxyClient& client) {
 }
 
 bool ProxyInstaller::ReleaseProxyChannel(ProxyClient& client) {
-    if (!client.IsOpen()) return true;
+    // A copy whose channel broke and could not be opened again still holds
+    // its place in the flag file: give that up too.
+    if (!client.IsOpen() && !flag_) return true;
     client.Detach();
     flag_.reset();
     ports_.log.Printf("Close KvsUpx.flag path=%s\n", ports_.folder.PathOf(kProxyFlagName).c_str());

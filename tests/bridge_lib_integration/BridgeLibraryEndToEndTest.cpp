@@ -14,6 +14,8 @@
 #include "sim/bridge_chip/RegisterFileI2cDevice.h"
 #include "sim/bridge_chip/UsbfsHost.h"
 #include "tests/bridge_lib_integration/LoadedBridgeLibrary.h"
+#include "platform/linux/proxy/LinuxPrivateFolder.h"
+#include "platform/linux/proxy/ProcessServiceManager.h"
 #include "platform/linux/proxy/SocketProxyChannel.h"
 #include "platform/ProxyRecords.h"
 #include "tests/bridge_usb/ProxyProcess.h"
@@ -169,6 +171,76 @@ TEST_P(BridgeLibraryEndToEnd, BothCopiesKeepTheirOwnDevice) {
     EXPECT_EQ(Plain().WriteSuper(kHeadset, 2, 1, 0, 1, data.data()), 0);
     EXPECT_EQ(Ene().WriteSuper(kHeadset, 2, 1, 1, 1, data.data()), 1);
     EXPECT_EQ(headset.Get(1), 0x42);
+}
+
+// Each loaded copy is a user of the proxy of its own: one copy's
+// uninitialise leaves the other copy's channel, device and later opens
+// working, whichever copy came first and whether or not both held the bridge.
+TEST_P(BridgeLibraryEndToEnd, OneCopyUninitialisingLeavesTheOtherWorking) {
+    struct Case {
+        test::LoadedBridgeLibrary* leaving;
+        test::LoadedBridgeLibrary* staying;
+        bool leavingFirst;
+        bool leavingOpens;
+    };
+    const Case cases[] = {{&Plain(), &Ene(), true, false},
+                          {&Plain(), &Ene(), false, true},
+                          {&Ene(), &Plain(), true, true},
+                          {&Ene(), &Plain(), false, false}};
+    const std::array<unsigned char, 1> data{0x42};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "leaving " << (c.leaving == &Ene() ? "ene" : "plain")
+                                          << (c.leavingFirst ? " first" : " second")
+                                          << (c.leavingOpens ? ", both open" : ""));
+        headset.Set(2, 0);
+        headset.Set(3, 0);
+        for (auto* lib : c.leavingFirst ? std::array{c.leaving, c.staying} : std::array{c.staying, c.leaving})
+            ASSERT_EQ(lib->Initialize(0, 0), 1);
+        ASSERT_NE(c.staying->OpenPid(kEnePid), 0);
+        if (c.leavingOpens) {
+            ASSERT_NE(c.leaving->OpenPid(kEnePid), 0);
+        }
+        c.leaving->Close();
+        EXPECT_EQ(c.leaving->UnInitialize(), 1);
+
+        EXPECT_EQ(c.staying->WriteSuper(kHeadset, 2, 1, 2, 1, data.data()), 1);
+        EXPECT_EQ(headset.Get(2), 0x42);
+        EXPECT_EQ(c.staying->Close(), 1);
+        EXPECT_NE(c.staying->OpenPid(kEnePid), 0);
+        EXPECT_EQ(c.staying->WriteSuper(kHeadset, 2, 1, 3, 1, data.data()), 1);
+        EXPECT_EQ(headset.Get(3), 0x42);
+        EXPECT_TRUE(ProxyServes());
+        EXPECT_EQ(c.staying->Close(), 1);
+        EXPECT_EQ(c.staying->UnInitialize(), 1);
+        EXPECT_FALSE(ProxyServes());
+    }
+}
+
+// The proxy may go away under initialised copies (stopped by a process that
+// counted itself last, or ended): a copy's next open starts it again and
+// opens a new channel, for both copies.
+TEST_P(BridgeLibraryEndToEnd, ACopyWhoseProxyWentAwayStartsItAgain) {
+    ASSERT_EQ(Ene().Initialize(0, 0), 1);
+    ASSERT_EQ(Plain().Initialize(0, 0), 1);
+    ASSERT_NE(Ene().OpenPid(kEnePid), 0);
+    {
+        proxy::LinuxPrivateFolder folder(proxy::LinuxPrivateFolder::DefaultPath());
+        proxy::ProcessServiceManager services(folder);
+        ASSERT_EQ(services.Stop(proxy::kServiceName), ServiceError::Ok);
+    }
+    ASSERT_FALSE(ProxyServes());
+    const std::array<unsigned char, 1> data{0x42};
+    EXPECT_EQ(Ene().WriteSuper(kHeadset, 2, 1, 4, 1, data.data()), 0);
+    EXPECT_EQ(Ene().Close(), 1);
+
+    for (auto* lib : {&Ene(), &Plain()}) {
+        headset.Set(4, 0);
+        ASSERT_NE(lib->OpenPid(kEnePid), 0);
+        EXPECT_EQ(lib->WriteSuper(kHeadset, 2, 1, 4, 1, data.data()), 1);
+        EXPECT_EQ(headset.Get(4), 0x42);
+        EXPECT_EQ(lib->Close(), 1);
+    }
+    EXPECT_TRUE(ProxyServes());
 }
 
 TEST_P(BridgeLibraryEndToEnd, ADeviceThatAnswersGarbageOrVanishesFails) {

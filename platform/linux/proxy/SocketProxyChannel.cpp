@@ -85,6 +85,18 @@ public:
         return a->error;
     }
 
+    bool Alive() override {
+        std::lock_guard lock(mutex_);
+        // Between requests the proxy sends nothing: a hang-up (or anything
+        // readable) means it closed its end.
+        pollfd p{fd_, POLLIN | POLLRDHUP, 0};
+        int ready;
+        do {
+            ready = ::poll(&p, 1, 0);
+        } while (ready < 0 && errno == EINTR);
+        return ready == 0;
+    }
+
 private:
     int fd_;
     std::mutex mutex_;
