@@ -335,6 +335,7 @@ TransferResult BridgeChipModel::Vendor(const SetupPacket& s, std::span<std::uint
             const std::size_t count = s.wIndex >> 8;
             if (s.wLength <= count || s.wLength - count > 4) return kStall;
             const std::size_t width = s.wLength - count;
+            if (s.wValue > 0x7F) return kStall;  // wValue holds a 7-bit bus address
             const std::uint8_t slave8 = static_cast<std::uint8_t>(s.wValue << 1);
             if (!Slave(slave8)) return kStall;  // no device answers: NAK
             if (pendingRead_) ++interleaves_;   // the previous read never came
@@ -349,6 +350,7 @@ TransferResult BridgeChipModel::Vendor(const SetupPacket& s, std::span<std::uint
                 return kStall;
             }
             const std::size_t count = s.wIndex >> 8;
+            if (s.wValue > 0x7F) return kStall;  // wValue holds a 7-bit bus address
             const std::uint8_t slave8 = static_cast<std::uint8_t>(s.wValue << 1);
             const std::uint32_t sub = pendingRead_->subAddress;
             pendingRead_.reset();
@@ -363,6 +365,7 @@ TransferResult BridgeChipModel::Vendor(const SetupPacket& s, std::span<std::uint
             const std::size_t count = s.wIndex >> 8;
             if (s.wLength <= count || s.wLength - count > 4 || data.size() < s.wLength) return kStall;
             const std::size_t width = s.wLength - count;
+            if (s.wValue > 0x7F) return kStall;  // wValue holds a 7-bit bus address
             const std::uint8_t slave8 = static_cast<std::uint8_t>(s.wValue << 1);
             if (!SuperWrite(slave8, data.first(width), width, data.subspan(width, count)))
                 return kStall;

@@ -96,7 +96,10 @@ public:
     // before it publishes them).
     std::vector<std::uint8_t> SysfsDescriptors() const;
 
-    // I2C devices by their 8-bit bus address (the 7-bit address shifted left).
+    // I2C devices by their 8-bit bus address (the 7-bit address shifted left),
+    // the byte the programs pass to the library (0x52, 0x5A, 0xCC, 0xCE). The
+    // extension unit's command block carries that byte; a vendor request
+    // carries the 7-bit address in wValue.
     void AttachI2c(std::uint8_t address8, I2cDevice* device);
 
     // One control transfer. For an OUT transfer `data` holds the wLength

@@ -26,7 +26,7 @@ struct ModelDevice {
         model.AttachI2c(0xCC, &ene);
     }
     sim::BridgeChipModel model;
-    sim::RegisterFileI2cDevice headset;  // the register-0x52 headset
+    sim::RegisterFileI2cDevice headset;  // a register file at bus address 0xA4 (7-bit 0x52)
     sim::RegisterFileI2cDevice ene;      // an ENE controller at 0xCC
     std::uint8_t address = 0;
     std::string functionId;      // instance ID of the audio function

@@ -26,7 +26,7 @@ namespace ovra {
 namespace {
 
 constexpr unsigned kEnePid = 0x1876;
-constexpr int kHeadset = 0xA4;
+constexpr int kHeadset = 0x52;  // as the programs name their headset
 
 // The copies are loaded once per process: the library keeps its state per
 // loaded copy until the process ends, as in the programs.

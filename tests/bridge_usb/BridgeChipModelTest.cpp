@@ -67,8 +67,39 @@ TEST_F(BridgeChipModelTest, QualifyAndStatusBlockCarryTheSignature) {
     EXPECT_EQ(piece, data);
 }
 
+// The programs name their headsets by 8-bit bus address (0x52, 0x5A, 0xCC,
+// 0xCE). The extension unit's command block carries that byte as it is; a
+// vendor request carries the 7-bit address (the byte >> 1) in wValue. Both
+// reach the device attached at the 8-bit address; a wValue that is no 7-bit
+// address reaches nobody.
+TEST_F(BridgeChipModelTest, BothChannelsNameTheSlaveByTheProgramsAddress) {
+    RegisterFileI2cDevice gen2mid;
+    model.AttachI2c(0x52, &gen2mid);
+
+    Command({0x00, 0xB2, 0x52, 0x00, 10, 0, 0, 0});
+    std::vector<std::uint8_t> header{0, 1, 0x01, 0, 0, 0, 0, 0};
+    std::vector<std::uint8_t> data{0x11, 0x22, 0, 0, 0, 0, 0, 0};
+    ASSERT_EQ(Xu(0x21, 0x01, 11, header).status, TransferStatus::Ok);
+    ASSERT_EQ(Xu(0x21, 0x01, 11, data).status, TransferStatus::Ok);
+    EXPECT_EQ(gen2mid.Get(0x01), 0x11);
+    EXPECT_TRUE(headset.Writes().empty());
+
+    std::vector<std::uint8_t> write{0x03, 0x33};
+    ASSERT_EQ(Vendor(0x40, 0x3E, 0x52 >> 1, 0x0100, write).status, TransferStatus::Ok);
+    EXPECT_EQ(gen2mid.Get(0x03), 0x33);
+
+    for (std::uint16_t notSevenBit : {0x00A9, 0x0129}) {
+        std::vector<std::uint8_t> stray{0x04, 0x44};
+        EXPECT_EQ(Vendor(0x40, 0x3E, notSevenBit, 0x0100, stray).status, TransferStatus::Stall);
+        std::vector<std::uint8_t> address{0x04};
+        EXPECT_EQ(Vendor(0x40, 0x3D, notSevenBit, 0x0100, address).status, TransferStatus::Stall);
+    }
+    EXPECT_EQ(gen2mid.Get(0x04), 0x00);
+    EXPECT_EQ(headset.Get(0x04), 0x00);  // 0xA4 is another device
+}
+
 TEST_F(BridgeChipModelTest, VendorSuperRegisterWriteAndReadReachTheSlave) {
-    // slave 0xA4 register 0x00 <- 11 22, as the library sends it
+    // slave 0xA4 (7-bit 0x52) register 0x00 <- 11 22, as the library sends it
     std::vector<std::uint8_t> write{0x00, 0x11, 0x22};
     ASSERT_EQ(Vendor(0x40, 0x3E, 0x0052, 0x0200, write).status, TransferStatus::Ok);
     EXPECT_EQ(headset.Get(0), 0x11);

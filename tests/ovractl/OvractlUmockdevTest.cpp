@@ -18,6 +18,9 @@
 #include <thread>
 
 #include "platform/linux/core/SteadyClock.h"
+#include "platform/linux/proxy/LinuxPrivateFolder.h"
+#include "platform/linux/proxy/ProcessServiceManager.h"
+#include "platform/ProxyRecords.h"
 #include "sim/hid/Gen2HeadsetModel.h"
 #include "sim/umockdev/UmockdevHidHost.h"
 
@@ -57,11 +60,23 @@ protected:
         std::string pattern = (std::filesystem::temp_directory_path() / "ovractl-test-XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
         scratch_ = pattern;
+        // Should the program load the bridge library, the proxy it installs
+        // and starts, its flag file and named objects stay in this test's
+        // scratch folder, never in the user's home.
+        const std::string instance = "ovractl-test-" + std::to_string(::getpid()) + "-" +
+                                     scratch_.substr(scratch_.rfind('-') + 1);
+        ::setenv("OVRA_PRIVATE_DIR", (scratch_ + "/private").c_str(), 1);
+        ::setenv("OVRA_PROXY_INSTANCE", instance.c_str(), 1);
+        ::setenv("OVRA_IPC_NAMESPACE", instance.c_str(), 1);
     }
     void TearDown() override {
-        std::remove((scratch_ + "/out").c_str());
-        std::remove((scratch_ + "/err").c_str());
-        ::rmdir(scratch_.c_str());
+        {
+            // A proxy the program left running is this test's to stop.
+            proxy::LinuxPrivateFolder folder(scratch_ + "/private");
+            proxy::ProcessServiceManager services(folder);
+            services.Stop(proxy::kServiceName);
+        }
+        std::filesystem::remove_all(scratch_);
     }
 
     // Runs build/<preset>/bin/ovractl inside the testbed; output via files so

@@ -24,8 +24,11 @@ BridgeFamilyProvider::BridgeFamilyProvider(ModuleLoader& loader, Clock& clock, D
     : loader_(loader), clock_(clock), log_(log), bridgeAttached_(std::move(bridgeAttached)) {}
 
 BridgeFamilyProvider::~BridgeFamilyProvider() {
-    if (plain_ && gen2MidHandle_ != 0) GiveUpGen2MidBinding(*plain_);
-    if (tv520_ && tv520_->Handle() != 0) tv520_->GiveUp();
+    // Every loaded copy was initialised and so counts as a user of the
+    // bridge proxy, found device or not: give each up, so that the last
+    // user out stops the proxy.
+    if (plain_) GiveUpGen2MidBinding(*plain_);
+    if (tv520_) tv520_->GiveUp();
 }
 
 void BridgeFamilyProvider::LoadOnce() {
