@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     int failed = 0;
     for (int i = 0; i < count; ++i) {
         const unsigned char block[4] = {tag, tag, static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8)};
-        if (lib.WriteSuper(0xA4, 2, 1, 0x10, sizeof block, block) != 1) ++failed;
+        if (lib.WriteSuper(0x52, 2, 1, 0x10, sizeof block, block) != 1) ++failed;
     }
     lib.Close();
     lib.UnInitialize();
