@@ -47,6 +47,7 @@ private:
             case LIBUSB_ERROR_TIMEOUT: return TransferOutcome::Timeout;
             case LIBUSB_ERROR_NO_DEVICE: return TransferOutcome::Gone;
             case LIBUSB_ERROR_BUSY: return TransferOutcome::Busy;
+            case LIBUSB_ERROR_INVALID_PARAM: return TransferOutcome::TooLong;
             default: return TransferOutcome::Failed;
         }
     }

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/linux/proxy/AbstractSocket.h"
@@ -14,8 +15,9 @@
 
 namespace ovra::proxy {
 
-ProxyServer::ProxyServer(UsbBackend& backend, DebugLog& log, std::chrono::milliseconds urbTimeout)
-    : backend_(backend), log_(log), urbTimeout_(urbTimeout) {
+ProxyServer::ProxyServer(UsbBackend& backend, DebugLog& log, std::chrono::milliseconds urbTimeout,
+                         std::chrono::milliseconds idleExit)
+    : backend_(backend), log_(log), urbTimeout_(urbTimeout), idleExit_(idleExit) {
     if (::pipe2(stopPipe_, O_CLOEXEC | O_NONBLOCK) != 0) stopPipe_[0] = stopPipe_[1] = -1;
 }
 
@@ -36,9 +38,29 @@ void ProxyServer::Stop() {
 }
 
 void ProxyServer::Run() {
+    auto idleSince = std::chrono::steady_clock::now();
     for (;;) {
+        int waitMs = -1;
+        if (idleExit_.count() > 0) {
+            std::lock_guard lock(mutex_);
+            ReapFinished();
+            if (!clients_.empty()) {
+                idleSince = std::chrono::steady_clock::now();
+                waitMs = 1000;  // look again for clients that left
+            } else {
+                const auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    std::chrono::steady_clock::now() - idleSince);
+                if (idle >= idleExit_) {
+                    log_.Printf("KvsUpx: no client for %lld ms, ending\n",
+                                static_cast<long long>(idle.count()));
+                    break;
+                }
+                waitMs = static_cast<int>(std::min<long long>((idleExit_ - idle).count(), 1000));
+            }
+        }
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-        const int r = ::poll(fds, 2, -1);
+        const int r = ::poll(fds, 2, waitMs);
+        if (r == 0) continue;
         if (r < 0 && errno == EINTR) continue;
         if (r < 0 || (fds[1].revents & POLLIN)) break;
         if (!(fds[0].revents & POLLIN)) continue;
@@ -67,6 +89,10 @@ void ProxyServer::Run() {
         c.fd = fd;
         c.thread = std::thread([this, &c] { Serve(c); });
     }
+    // Stop taking clients first: one that connects now is refused at once
+    // rather than left waiting.
+    ::close(listenFd_);
+    listenFd_ = -1;
     std::lock_guard lock(mutex_);
     for (Client& c : clients_) ::shutdown(c.fd, SHUT_RDWR);
     for (Client& c : clients_) {

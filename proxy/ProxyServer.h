@@ -18,7 +18,12 @@ namespace ovra::proxy {
 
 class ProxyServer {
 public:
-    ProxyServer(UsbBackend& backend, DebugLog& log, std::chrono::milliseconds urbTimeout);
+    // `idleExit`: Run() returns once no client has been connected for that
+    // long (zero: never). The library keeps its connection open while it is
+    // initialised, so an idle proxy has no user left (a user that crashed
+    // cannot uninstall it); the next user starts it again.
+    ProxyServer(UsbBackend& backend, DebugLog& log, std::chrono::milliseconds urbTimeout,
+                std::chrono::milliseconds idleExit = std::chrono::milliseconds::zero());
     ~ProxyServer();
     ProxyServer(const ProxyServer&) = delete;
     ProxyServer& operator=(const ProxyServer&) = delete;
@@ -42,6 +47,7 @@ private:
     UsbBackend& backend_;
     DebugLog& log_;
     std::chrono::milliseconds urbTimeout_;
+    std::chrono::milliseconds idleExit_;
     int listenFd_ = -1;
     int stopPipe_[2] = {-1, -1};
     std::mutex mutex_;

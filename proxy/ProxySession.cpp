@@ -16,6 +16,7 @@ OutcomeMapping Map(TransferOutcome o) {
         case TransferOutcome::Timeout: return {ProxyError::SemTimeout, kUsbdStatusTimeout};
         case TransferOutcome::Gone: return {ProxyError::DeviceNotConnected, kUsbdStatusDeviceGone};
         case TransferOutcome::Busy: return {ProxyError::Busy, kUsbdStatusDevNotResponding};
+        case TransferOutcome::TooLong: return {ProxyError::InvalidParameter, kUsbdStatusInvalidParameter};
         case TransferOutcome::Failed: break;
     }
     return {ProxyError::GenFailure, kUsbdStatusDevNotResponding};

@@ -27,8 +27,9 @@ enum class TransferOutcome {
     Stall,
     Timeout,
     Gone,
-    Busy,    // the interface is held by another program
-    Failed,  // anything else
+    Busy,     // the interface is held by another program
+    TooLong,  // a data stage above what usbfs takes in one control transfer (4096 bytes)
+    Failed,   // anything else
 };
 
 struct TransferResult {

@@ -3,10 +3,14 @@
 // the user's proxy socket until it is asked to stop (SIGTERM).
 //
 // Environment: OVRA_PROXY_INSTANCE (socket name part, tests use their own),
-// OVRA_PROXY_READY_FD (a pipe to report readiness on: our pid as 4 bytes),
+// OVRA_PROXY_READY_FD (a pipe to report readiness on: our pid as 4 bytes, or
+// -1 when another proxy of this user serves the channel already),
 // OVRA_PROXY_URB_TIMEOUT_MS (time-out for requests whose record carries none;
-// 5000 ms by default, the time-out every library request asks for).
+// 5000 ms by default, the time-out every library request asks for),
+// OVRA_PROXY_IDLE_EXIT_MS (end after this long without any client; 10000 ms
+// by default, 0 = never).
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -38,11 +42,19 @@ int main() {
     const auto timeout = std::chrono::milliseconds(EnvNumber("OVRA_PROXY_URB_TIMEOUT_MS", 5000, 1, 60000));
     ovra::proxy::LibusbBackend backend(log);
     if (!backend.Ready()) return 1;
-    ovra::proxy::ProxyServer server(backend, log, timeout);
+    const auto idleExit = std::chrono::milliseconds(EnvNumber("OVRA_PROXY_IDLE_EXIT_MS", 10000, 0, 86400000));
+    ovra::proxy::ProxyServer server(backend, log, timeout, idleExit);
     const std::string name =
         ovra::proxy::ProxySocketName(::getuid(), ovra::proxy::ProxyInstanceFromEnvironment());
+    const long readyFd = EnvNumber("OVRA_PROXY_READY_FD", -1, 0, 1 << 20);
     if (!server.Listen(name)) {
-        log.Printf("KvsUpx: cannot serve the proxy channel: %s\n", std::strerror(errno));
+        const int error = errno;
+        log.Printf("KvsUpx: cannot serve the proxy channel: %s\n", std::strerror(error));
+        if (error == EADDRINUSE && readyFd >= 0) {
+            // Tell the starter that a proxy of this user serves it already.
+            const std::int32_t taken = -1;
+            [[maybe_unused]] auto n = ::write(static_cast<int>(readyFd), &taken, sizeof taken);
+        }
         return 2;
     }
     g_server = &server;
@@ -52,7 +64,6 @@ int main() {
     sigaction(SIGINT, &sa, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    const long readyFd = EnvNumber("OVRA_PROXY_READY_FD", -1, 0, 1 << 20);
     if (readyFd >= 0) {
         const std::int32_t pid = ::getpid();
         [[maybe_unused]] auto n = ::write(static_cast<int>(readyFd), &pid, sizeof pid);

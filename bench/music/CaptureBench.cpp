@@ -79,6 +79,17 @@ struct Bed {
     }
 };
 
+// What the service puts together for the music effect, on the real adapters.
+struct MusicPath {
+    ovra::SteadyClock clock;
+    LogNotifier notifier;
+    ovra::music::StdoutConsole console;
+    ovra::PulseLoopback loopback;
+    ovra::music::MusicAnalyzer analyzer{loopback, notifier, console};
+    std::atomic<bool> noDevice{false};
+    ovra::music::MusicLoop loop{analyzer, clock, noDevice};
+};
+
 void BM_CapturePathCpu(benchmark::State& state) {
     for (auto _ : state) {
         Bed bed(state);
@@ -88,13 +99,9 @@ void BM_CapturePathCpu(benchmark::State& state) {
         const pid_t parec = bed.bed->KeepResponsive("bench_sink");
         const pid_t player = bed.bed->PlayFile("bench_sink", tone);
 
-        ovra::SteadyClock clock;
-        LogNotifier notifier;
-        ovra::music::StdoutConsole console;
-        ovra::PulseLoopback loopback;
-        ovra::music::MusicAnalyzer analyzer(loopback, notifier, console);
-        std::atomic<bool> noDevice{false};
-        ovra::music::MusicLoop loop(analyzer, clock, noDevice);
+        MusicPath path;
+        auto& analyzer = path.analyzer;
+        auto& loop = path.loop;
         double writes = 0;
         const auto writer = [&](const ovra::music::RgbColor&) { ++writes; };
         loop.Step(writer);
@@ -142,13 +149,9 @@ void BM_ToneToColourLatency(benchmark::State& state) {
         const pid_t keep = bed.bed->KeepResponsive("bench_sink");
         const std::string tone = bed.bed->MakeTone(1000, 0.25, 0.5);
 
-        ovra::SteadyClock clock;
-        LogNotifier notifier;
-        ovra::music::StdoutConsole console;
-        ovra::PulseLoopback loopback;
-        ovra::music::MusicAnalyzer analyzer(loopback, notifier, console);
-        std::atomic<bool> noDevice{false};
-        ovra::music::MusicLoop loop(analyzer, clock, noDevice);
+        MusicPath path;
+        auto& analyzer = path.analyzer;
+        auto& loop = path.loop;
 
         // The lighting thread: a step every 100 ms, the writer stamps colours.
         std::atomic<bool> stop{false};

@@ -118,37 +118,14 @@ bool ProxyClient::GetConfigureDescriptor(std::uint64_t deviceContext,
     return false;
 }
 
-bool ProxyClient::UvcControlRequest(std::uint64_t deviceContext, std::uint8_t bmRequestType,
-                                    std::uint8_t bRequest, std::uint8_t controlSelector,
-                                    std::uint8_t unitId, std::uint8_t interfaceNumber,
-                                    std::span<std::uint8_t> buffer, bool in,
-                                    std::uint32_t* transferred, std::uint32_t timeoutMs) {
+bool ProxyClient::ControlRequest(std::uint64_t deviceContext, std::uint16_t function,
+                                 std::uint8_t bmRequestType, std::uint8_t bRequest,
+                                 std::uint16_t wValue, std::uint16_t wIndex,
+                                 std::span<std::uint8_t> buffer, bool in,
+                                 std::uint32_t* transferred, std::uint32_t timeoutMs,
+                                 const char* failureLine) {
     ControlUrb u;
-    u.function = kUrbFunctionClassInterface;
-    u.transferFlags = in ? kTransferDirectionIn : 0;
-    u.transferBufferLength = static_cast<std::uint32_t>(buffer.size());
-    u.transferBuffer = AddressOf(buffer.data());
-    u.requestType = bmRequestType;
-    u.request = bRequest;
-    u.value = static_cast<std::uint16_t>(controlSelector << 8);
-    u.index = static_cast<std::uint16_t>(unitId << 8 | interfaceNumber);
-    std::uint32_t status = 0, moved = 0;
-    const bool sent = Transfer(deviceContext, u, timeoutMs, status, moved);
-    if (sent && status == 0) {
-        if (transferred) *transferred = moved;
-        return true;
-    }
-    log_.Printf("UvcControlRequest failed, UrbStatus %08X\n", status);
-    return false;
-}
-
-bool ProxyClient::UsbVendorRequest(std::uint64_t deviceContext, std::uint8_t bmRequestType,
-                                   std::uint8_t bRequest, std::uint16_t wValue,
-                                   std::uint16_t wIndex, std::span<std::uint8_t> buffer, bool in,
-                                   std::uint32_t* transferred, std::uint32_t timeoutMs) {
-    log_.Printf("requestType is 0x%02x, request is 0x%02x\n", bmRequestType, bRequest);
-    ControlUrb u;
-    u.function = kUrbFunctionVendorDevice;
+    u.function = function;
     u.transferFlags = in ? kTransferDirectionIn : 0;
     u.transferBufferLength = static_cast<std::uint32_t>(buffer.size());
     u.transferBuffer = AddressOf(buffer.data());
@@ -162,8 +139,29 @@ bool ProxyClient::UsbVendorRequest(std::uint64_t deviceContext, std::uint8_t bmR
         if (transferred) *transferred = moved;
         return true;
     }
-    log_.Printf("UsbVendorRequest failed, UrbStatus %08X\n", status);
+    log_.Printf(failureLine, status);
     return false;
+}
+
+bool ProxyClient::UvcControlRequest(std::uint64_t deviceContext, std::uint8_t bmRequestType,
+                                    std::uint8_t bRequest, std::uint8_t controlSelector,
+                                    std::uint8_t unitId, std::uint8_t interfaceNumber,
+                                    std::span<std::uint8_t> buffer, bool in,
+                                    std::uint32_t* transferred, std::uint32_t timeoutMs) {
+    return ControlRequest(deviceContext, kUrbFunctionClassInterface, bmRequestType, bRequest,
+                          static_cast<std::uint16_t>(controlSelector << 8),
+                          static_cast<std::uint16_t>(unitId << 8 | interfaceNumber), buffer, in,
+                          transferred, timeoutMs, "UvcControlRequest failed, UrbStatus %08X\n");
+}
+
+bool ProxyClient::UsbVendorRequest(std::uint64_t deviceContext, std::uint8_t bmRequestType,
+                                   std::uint8_t bRequest, std::uint16_t wValue,
+                                   std::uint16_t wIndex, std::span<std::uint8_t> buffer, bool in,
+                                   std::uint32_t* transferred, std::uint32_t timeoutMs) {
+    log_.Printf("requestType is 0x%02x, request is 0x%02x\n", bmRequestType, bRequest);
+    return ControlRequest(deviceContext, kUrbFunctionVendorDevice, bmRequestType, bRequest, wValue,
+                          wIndex, buffer, in, transferred, timeoutMs,
+                          "UsbVendorRequest failed, UrbStatus %08X\n");
 }
 
 }  // namespace ovra::brx

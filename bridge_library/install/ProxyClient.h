@@ -62,6 +62,12 @@ private:
     // URB after the call.
     bool Transfer(std::uint64_t deviceContext, const proxy::ControlUrb& request,
                   std::uint32_t timeoutMs, std::uint32_t& status, std::uint32_t& transferred);
+    // A vendor or class request; logs `failureLine` (with Hdr.Status) on failure.
+    bool ControlRequest(std::uint64_t deviceContext, std::uint16_t function, std::uint8_t bmRequestType,
+                        std::uint8_t bRequest, std::uint16_t wValue, std::uint16_t wIndex,
+                        std::span<std::uint8_t> buffer, bool in, std::uint32_t* transferred,
+                        std::uint32_t timeoutMs, const char* failureLine)
+        __attribute__((format(printf, 12, 0)));
 
     DebugLog& log_;
     proxy::RecordForm form_;

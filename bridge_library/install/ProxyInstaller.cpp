@@ -98,6 +98,13 @@ bool ProxyInstaller::InitProxyChannel(ProxyClient& client) {
 
     ProxyError opened = ProxyError::Ok;
     auto channel = ports_.opener.Open(proxy::kControlChannelName, opened);
+    if (!channel && opened == ProxyError::FileNotFound && manager == ServiceError::Ok) {
+        // The proxy ends by itself once it has had no user for a while; it
+        // may have done so just after we found it running. Start it again.
+        const ServiceError restarted = ports_.services.Start(proxy::kServiceName);
+        if (restarted == ServiceError::Ok || restarted == ServiceError::AlreadyRunning)
+            channel = ports_.opener.Open(proxy::kControlChannelName, opened);
+    }
     log.Printf("hProxyDriver = 0x%08X\n",
                static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(channel.get())));
     if (!channel) {

@@ -49,6 +49,7 @@ struct Slot {
     // Guarded by Impl::mutex:
     bool present = false;
     bool removalQueued = false;
+    bool inTestbed = false;  // its sysfs entries exist (until the removal has finished)
     std::deque<std::vector<std::uint8_t>> reports;
     bool doorbell = false;
     std::vector<StalledCall> stalled;
@@ -106,7 +107,9 @@ struct UmockdevHidHost::Impl {
     }
 
     void TestbedAdd(Slot& slot);
-    void TestbedRemove(Slot& slot);
+    // Removes the device's entries and hangs its node up; `announce` sends the
+    // "remove" uevents first.
+    void TestbedRemove(Slot& slot, bool announce);
     void WorkerLoop();
 };
 
@@ -303,16 +306,21 @@ void UmockdevHidHost::Impl::TestbedAdd(Slot& slot) {
         slot.ptyPath = target;
         slot.slaveFd = ::open(target, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     }
+    // Without it the node would stay readable forever once a report came.
+    if (slot.masterFd < 0 || slot.slaveFd < 0)
+        throw std::runtime_error("umockdev host: no pty behind " + slot.paths.node);
     {
         std::lock_guard lock(mutex);
         slot.present = true;
     }
 }
 
-void UmockdevHidHost::Impl::TestbedRemove(Slot& slot) {
+void UmockdevHidHost::Impl::TestbedRemove(Slot& slot, bool announce) {
     std::lock_guard testbedLock(testbedMutex);
-    for (const std::string* path : {&slot.paths.hidraw, &slot.paths.hid, &slot.paths.interface, &slot.paths.usbDevice})
-        umockdev_testbed_uevent(testbed, ("/sys" + *path).c_str(), "remove");
+    if (announce) {
+        for (const std::string* path : {&slot.paths.hidraw, &slot.paths.hid, &slot.paths.interface, &slot.paths.usbDevice})
+            umockdev_testbed_uevent(testbed, ("/sys" + *path).c_str(), "remove");
+    }
     // One by one, child first: removing only the top device leaves the
     // children's class links and the node behind.
     for (const std::string* path : {&slot.paths.hidraw, &slot.paths.hid, &slot.paths.interface, &slot.paths.usbDevice})
@@ -334,6 +342,7 @@ void UmockdevHidHost::Impl::TestbedRemove(Slot& slot) {
         if (devNull >= 0) ::close(devNull);
         slot.masterFd = -1;
         slot.doorbell = false;
+        slot.inTestbed = false;
     }
     // The pty number is free again and the next device may get it; the
     // testbed's map entry for it must go with the old device.
@@ -379,7 +388,7 @@ void UmockdevHidHost::Impl::WorkerLoop() {
             if (!slot->removalQueued) continue;
             slot->removalQueued = false;
             lock.unlock();
-            TestbedRemove(*slot);
+            TestbedRemove(*slot, true);
             lock.lock();
         }
     }
@@ -410,13 +419,19 @@ UmockdevHidHost::UmockdevHidHost(Options options) : options_(options), impl_(std
 }
 
 UmockdevHidHost::~UmockdevHidHost() {
-    for (auto& slot : impl_->slots) RemoveDevice(slot->id);
     {
         std::lock_guard lock(impl_->mutex);
         impl_->stopping = true;
+        for (auto& slot : impl_->slots)
+            if (slot->present) impl_->MarkGone(*slot);
     }
     impl_->wake.notify_all();
     impl_->worker.join();
+    // The whole testbed goes: no uevents (a monitor nobody reads any more
+    // would make umockdev abort), but every node is hung up for programs
+    // that still hold it open.
+    for (auto& slot : impl_->slots)
+        if (slot->inTestbed) impl_->TestbedRemove(*slot, false);
     for (auto& slot : impl_->slots)
         if (slot->handler) g_object_unref(slot->handler);
     g_object_unref(impl_->testbed);
@@ -445,7 +460,7 @@ UmockdevHidHost::DeviceId UmockdevHidHost::AddDevice(std::shared_ptr<HidDeviceMo
             for (int candidate = first;; ++candidate) {
                 bool used = false;
                 for (const auto& other : impl_->slots)
-                    used = used || ((other->present || other->removalQueued) && other->placement.*field == candidate);
+                    used = used || (other->inTestbed && other->placement.*field == candidate);
                 if (!used) return candidate;
             }
         };
@@ -464,6 +479,7 @@ UmockdevHidHost::DeviceId UmockdevHidHost::AddDevice(std::shared_ptr<HidDeviceMo
         if (raw->placement.reportDescriptor.size() > kMaxHidDescriptorSize)
             raw->placement.reportDescriptor.resize(kMaxHidDescriptorSize);
         raw->paths = PathsOf(raw->placement);
+        raw->inTestbed = true;
         impl_->slots.push_back(std::move(slot));
     }
     impl_->TestbedAdd(*raw);
@@ -480,7 +496,7 @@ void UmockdevHidHost::RemoveDevice(DeviceId id) {
         impl_->MarkGone(*slot);
         slot->removalQueued = false;
     }
-    impl_->TestbedRemove(*slot);
+    impl_->TestbedRemove(*slot, true);
 }
 
 bool UmockdevHidHost::IsPresent(DeviceId id) const {

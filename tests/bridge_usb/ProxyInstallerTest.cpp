@@ -78,6 +78,7 @@ protected:
         ::setenv("OVRA_PROXY_INSTANCE", instance.c_str(), 1);  // the proxies we start serve it
     }
     void TearDown() override {
+        ::unsetenv("OVRA_PROXY_IDLE_EXIT_MS");
         proxy::LinuxPrivateFolder folder(dir);
         proxy::ProcessServiceManager services(folder);
         services.Stop(proxy::kServiceName);  // never leave a proxy behind
@@ -237,6 +238,24 @@ TEST_F(ProxyInstallerTest, WithoutTheRightToManageServicesItOnlyOpensARunningPro
     EXPECT_EQ(InstalledVersion(), v1_10);  // the user's newer image was not written
     user->Release();
     admin->Release();
+}
+
+TEST_F(ProxyInstallerTest, AProxyLeftWithoutUsersEndsAndTheNextUserStartsItAgain) {
+    ::setenv("OVRA_PROXY_IDLE_EXIT_MS", "200", 1);
+    {
+        auto crashed = Process(ProxyImage(v1_11));
+        ASSERT_TRUE(crashed->Init());
+        // gone without releasing: nobody will uninstall
+    }
+    for (int i = 0; i < 300 && State() == ServiceState::Running; ++i) ::usleep(10 * 1000);
+    EXPECT_EQ(State(), ServiceState::Stopped);
+    EXPECT_TRUE(Registered());
+
+    auto next = Process(ProxyImage(v1_11));
+    ASSERT_TRUE(next->Init());
+    EXPECT_TRUE(next->log.Contains("Start existing KvsUpx service\n"));
+    EXPECT_EQ(State(), ServiceState::Running);
+    next->Release();
 }
 
 struct ImageCheckCase {

@@ -93,5 +93,20 @@ TEST_F(ProxyPeerTest, TheLibraryRefusesAProxyNameServedByAnotherUser) {
     ::close(ready[1]);
 }
 
+TEST(ProxyLifetimeTest, AProxyWithoutClientsEndsByItselfButNotWhileOneIsConnected) {
+    const std::string instance = test::UniqueInstance("idle");
+    test::ProxyProcess proxyProcess(instance, {"OVRA_PROXY_IDLE_EXIT_MS=300"});
+    ASSERT_TRUE(proxyProcess.Ready());
+    {
+        SocketProxyChannelOpener opener(instance);
+        ProxyError error = ProxyError::Ok;
+        auto channel = opener.Open(kControlChannelName, error);
+        ASSERT_NE(channel, nullptr);
+        EXPECT_FALSE(proxyProcess.EndsWithin(800));  // a connected client keeps it
+    }
+    EXPECT_TRUE(proxyProcess.EndsWithin(3000));
+    EXPECT_EQ(proxyProcess.Stop(), 0);
+}
+
 }  // namespace
 }  // namespace ovra::proxy

@@ -44,6 +44,19 @@ public:
     }
     ~ProxyProcess() { Stop(); }
     bool Ready() const { return ready_; }
+    // Whether the program ended by itself within `ms`.
+    bool EndsWithin(int ms) {
+        for (int waited = 0; pid_ > 0 && waited <= ms; waited += 10) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                return true;
+            }
+            ::usleep(10 * 1000);
+        }
+        return pid_ <= 0;
+    }
     // SIGTERM and wait; the exit status (-1 when killed by a signal).
     int Stop() {
         if (pid_ <= 0) return exit_;

@@ -117,6 +117,27 @@ TEST_F(ProxyUsbfsTest, UnplugMidTransferFailsAsNotConnected) {
     EXPECT_TRUE(client.Close(context));
 }
 
+TEST_F(ProxyUsbfsTest, MalformedDescriptorsArriveAsTheDeviceSentThem) {
+    // A header that claims 256 bytes, then an entry with bLength 0: the
+    // proxy passes the bytes on untouched and the short answer shows.
+    const std::vector<std::uint8_t> garbage{9, 0x02, 0x00, 0x01, 1, 1, 0, 0x80, 50, 0, 0x04, 0, 0};
+    model.SetConfigurationOverride(garbage);
+    std::vector<std::uint8_t> head(9);
+    ASSERT_TRUE(client.GetConfigureDescriptor(context, head));
+    EXPECT_EQ(head, std::vector<std::uint8_t>(garbage.begin(), garbage.begin() + 9));
+    std::vector<std::uint8_t> whole(0x100);
+    EXPECT_FALSE(client.GetConfigureDescriptor(context, whole));
+    EXPECT_TRUE(log.Contains("GetConfigureDescriptor failed, UrbStatus 00000000\n")) << ::testing::PrintToString(log.Texts());
+}
+
+TEST_F(ProxyUsbfsTest, ADataStageAboveWhatUsbfsTakesIsRefused) {
+    // usbfs moves at most 4096 data bytes in one control transfer.
+    std::vector<std::uint8_t> fits(4096), tooLong(4097);
+    EXPECT_TRUE(client.UsbVendorRequest(context, 0xC0, 0x25, 0x0000, 0x0000, fits, true, nullptr));
+    EXPECT_FALSE(client.UsbVendorRequest(context, 0xC0, 0x25, 0x0000, 0x0000, tooLong, true, nullptr));
+    EXPECT_EQ(client.LastError(), static_cast<std::uint32_t>(ProxyError::InvalidParameter));
+}
+
 TEST_F(ProxyUsbfsTest, AnIdleProxyDoesNotPollTheDevice) {
     const std::size_t before = host.ReapCalls();
     ::usleep(300 * 1000);

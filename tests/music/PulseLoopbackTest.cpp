@@ -3,7 +3,9 @@
 // restarts come out.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <filesystem>
 
 #include "platform/fake/RecordingDebugLog.h"
 #include "platform/linux/audio/PulseLoopback.h"
@@ -236,6 +238,37 @@ TEST_F(PulseLoopbackTest, OddFormatsAreCapturedAtTheirOwnRateAndWidth) {
         const float level = static_cast<float>(r.rate / 100) / 4 * 0.5f;
         EXPECT_GE(BandRecorder::CleanTonePackets(packets, r.band, level), 25) << r.channels << "ch " << r.rate;
     }
+}
+
+std::size_t Entries(const std::string& folder) {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(folder)) ++n;
+    return n;
+}
+
+TEST_F(PulseLoopbackTest, RestartsReleaseConnectionsStreamsThreadsAndFiles) {
+    AddSink("ovra_a");
+    ASSERT_TRUE(bed->SetDefaultSink("ovra_a"));
+    std::string clients, outputs;
+    const auto serverSide = [&] {
+        bed->Run({"pactl", "list", "short", "clients"}, &clients);
+        bed->Run({"pactl", "list", "short", "source-outputs"}, &outputs);
+        return std::make_pair(std::count(clients.begin(), clients.end(), '\n'),
+                              std::count(outputs.begin(), outputs.end(), '\n'));
+    };
+    const auto serverBefore = serverSide();
+    const std::size_t threadsBefore = Entries("/proc/self/task"), filesBefore = Entries("/proc/self/fd");
+    for (int i = 0; i < 10; ++i) {
+        StartAndWaitForData();
+        if (i == 0) {
+            EXPECT_EQ(serverSide().second, serverBefore.second + 1);  // our stream while it runs
+        }
+        capture.StopCapture();
+        recorder.Take();
+    }
+    EXPECT_EQ(serverSide(), serverBefore);
+    EXPECT_EQ(Entries("/proc/self/task"), threadsBefore);
+    EXPECT_EQ(Entries("/proc/self/fd"), filesBefore);
 }
 
 TEST_F(PulseLoopbackTest, MusicStepsFollowATone) {

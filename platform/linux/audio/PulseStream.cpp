@@ -22,7 +22,6 @@ PulseStream::PulseStream(PulseSession& session, std::string monitor, const pa_sa
 PulseStream::~PulseStream() {
     if (!stream_) return;
     LoopLock lock(session_.Loop());
-    if (peeked_) pa_stream_drop(stream_);
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
     if (PA_STREAM_IS_GOOD(pa_stream_get_state(stream_))) pa_stream_disconnect(stream_);
@@ -37,20 +36,47 @@ void PulseStream::OnState(pa_stream*, void* data) {
     if (self->wake_) self->wake_();
 }
 
-void PulseStream::OnReadable(pa_stream*, std::size_t readable, void* data) {
+void PulseStream::OnReadable(pa_stream* stream, std::size_t, void* data) {
     auto* self = static_cast<PulseStream*>(data);
-    // Wake the capture thread only once a whole packet can be gathered: the
-    // server often hands out half periods, and a wake for each would double
-    // the thread's switches for nothing. (Runs with the loop's lock held,
-    // which also guards the gathering state.)
-    const std::size_t used = self->peeked_ ? self->peekUsed_ : 0;
-    const std::size_t frames = (readable - std::min(readable, used)) / self->frameBytes_ + self->packetFrames_;
-    if (frames >= self->periodFrames_ && self->wake_) self->wake_();
+    for (;;) {
+        const void* piece = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream, &piece, &bytes) < 0 || bytes == 0) break;
+        // A stray partial frame at the end of a piece is dropped with it.
+        self->Append(static_cast<const std::uint8_t*>(piece), static_cast<std::uint32_t>(bytes / self->frameBytes_));
+        pa_stream_drop(stream);
+    }
+    if (self->storedFrames_ >= self->periodFrames_ && self->wake_) self->wake_();
+}
+
+void PulseStream::Append(const std::uint8_t* data, std::uint32_t frames) {
+    while (frames > 0) {
+        if (storedFrames_ == capacityFrames_) {
+            discontinuity_ = true;  // the capture thread fell behind: drop the rest
+            return;
+        }
+        const std::uint32_t write = (readFrame_ + storedFrames_) % capacityFrames_;
+        const std::uint32_t slot = write / periodFrames_;
+        const std::uint32_t chunk = std::min(frames, periodFrames_ - write % periodFrames_);
+        float* to = ring_.data() + std::size_t{write} * spec_.channels;
+        if (data) {
+            std::memcpy(to, data, std::size_t{chunk} * frameBytes_);
+            data += std::size_t{chunk} * frameBytes_;
+        } else {
+            // A hole has a length but no data: it is silence.
+            std::fill_n(to, std::size_t{chunk} * spec_.channels, 0.0f);
+            holeFrames_[slot] += chunk;
+        }
+        storedFrames_ += chunk;
+        frames -= chunk;
+    }
 }
 
 LoopbackStatus PulseStream::Create() {
     try {
-        packet_.assign(std::size_t{periodFrames_} * spec_.channels, 0.0f);
+        capacityFrames_ = periodFrames_ * kRingPackets;
+        ring_.assign(std::size_t{capacityFrames_} * spec_.channels, 0.0f);
+        holeFrames_.assign(kRingPackets, 0);
     } catch (const std::bad_alloc&) {
         return LoopbackStatus::OutOfMemory;
     }
@@ -136,52 +162,29 @@ LoopbackStatus PulseStream::GetNextPacketSize(std::uint32_t* frames) {
     LoopLock lock(session_.Loop());
     *frames = 0;
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) return LoopbackStatus::DeviceInvalidated;
-    while (packetFrames_ < periodFrames_) {
-        if (!peeked_) {
-            const void* data = nullptr;
-            std::size_t bytes = 0;
-            if (pa_stream_peek(stream_, &data, &bytes) < 0) return LoopbackStatus::DeviceInvalidated;
-            if (bytes == 0) return LoopbackStatus::Ok;  // not a whole packet yet
-            peekData_ = static_cast<const std::uint8_t*>(data);
-            peekBytes_ = bytes;
-            peekUsed_ = 0;
-            peeked_ = true;
-        }
-        const auto available = static_cast<std::uint32_t>((peekBytes_ - peekUsed_) / frameBytes_);
-        const std::uint32_t take = std::min(available, periodFrames_ - packetFrames_);
-        float* to = packet_.data() + std::size_t{packetFrames_} * spec_.channels;
-        if (peekData_) {
-            std::memcpy(to, peekData_ + peekUsed_, std::size_t{take} * frameBytes_);
-        } else {
-            // A hole has a length but no data: it is silence.
-            std::fill_n(to, std::size_t{take} * spec_.channels, 0.0f);
-            holeFrames_ += take;
-        }
-        packetFrames_ += take;
-        peekUsed_ += std::size_t{take} * frameBytes_;
-        // A piece is dropped once used up (a stray partial frame with it).
-        if (peekBytes_ - peekUsed_ < frameBytes_) {
-            pa_stream_drop(stream_);
-            peeked_ = false;
-        }
-    }
-    *frames = periodFrames_;
+    if (storedFrames_ >= periodFrames_) *frames = periodFrames_;
     return LoopbackStatus::Ok;
 }
 
 LoopbackStatus PulseStream::GetBuffer(LoopbackPacket* packet) {
-    if (packetFrames_ < periodFrames_) return LoopbackStatus::Failed;
-    const bool allHole = holeFrames_ == packetFrames_;
-    packet->samples = allHole ? nullptr : packet_.data();
-    packet->frames = packetFrames_;
-    packet->flags = allHole ? kLoopbackFlagSilent : 0u;
+    LoopLock lock(session_.Loop());
+    if (storedFrames_ < periodFrames_) return LoopbackStatus::Failed;
+    // The writer never touches this packet until ReleaseBuffer: it is still
+    // counted as stored.
+    const bool allHole = holeFrames_[readFrame_ / periodFrames_] == periodFrames_;
+    packet->samples = allHole ? nullptr : ring_.data() + std::size_t{readFrame_} * spec_.channels;
+    packet->frames = periodFrames_;
+    packet->flags = (allHole ? kLoopbackFlagSilent : 0u) | (discontinuity_ ? kLoopbackFlagDiscontinuity : 0u);
+    discontinuity_ = false;
     return LoopbackStatus::Ok;
 }
 
 LoopbackStatus PulseStream::ReleaseBuffer(std::uint32_t) {
     LoopLock lock(session_.Loop());
-    packetFrames_ = 0;
-    holeFrames_ = 0;
+    if (storedFrames_ < periodFrames_) return LoopbackStatus::Ok;
+    holeFrames_[readFrame_ / periodFrames_] = 0;
+    readFrame_ = (readFrame_ + periodFrames_) % capacityFrames_;
+    storedFrames_ -= periodFrames_;
     return LoopbackStatus::Ok;
 }
 

@@ -4,9 +4,13 @@
 //
 // The server hands out the monitor's data in pieces as the sink renders them
 // (5 ms, 10 ms or 2 s, depending on the latency its other clients ask for).
-// The stream gathers them into packets of exactly one period (480 frames at
-// 48 kHz for 10 ms), so that the analysis always sees the same packet length
-// whatever else plays.
+// The read callback, on the main loop's thread, copies every piece at once
+// into a ring of whole packets of exactly one period (480 frames at 48 kHz
+// for 10 ms) and gives the piece back to the server there and then; the
+// capture thread only takes finished packets out of the ring. So the
+// analysis always sees the same packet length whatever else plays, and the
+// main loop is never woken just to return a piece the capture thread was
+// holding.
 
 #include <pulse/pulseaudio.h>
 
@@ -40,9 +44,17 @@ public:
     LoopbackStatus GetBuffer(LoopbackPacket* packet) override;
     LoopbackStatus ReleaseBuffer(std::uint32_t frames) override;
 
+    // Packets the ring holds; more data than that is dropped (the next
+    // packet then carries the discontinuity flag) until the capture thread
+    // catches up.
+    static constexpr std::uint32_t kRingPackets = 32;
+
 private:
     static void OnState(pa_stream* stream, void* self);
     static void OnReadable(pa_stream* stream, std::size_t bytes, void* self);
+    // Appends `frames` frames (null `data`: a hole, i.e. silence) to the
+    // ring. Main loop thread, lock held.
+    void Append(const std::uint8_t* data, std::uint32_t frames);
 
     PulseSession& session_;
     std::string monitor_;
@@ -54,18 +66,15 @@ private:
     std::size_t frameBytes_ = 0;
     std::uint32_t periodFrames_ = 0;
 
-    // The piece taken by pa_stream_peek and not yet dropped, and how much of
-    // it has gone into packets. A null `peekData_` is a hole in the stream.
-    const std::uint8_t* peekData_ = nullptr;
-    std::size_t peekBytes_ = 0;
-    std::size_t peekUsed_ = 0;
-    bool peeked_ = false;
-
-    // The packet being gathered (changed by the capture thread under the
-    // loop's lock; the read callback looks at how far it is).
-    std::vector<float> packet_;
-    std::uint32_t packetFrames_ = 0;
-    std::uint32_t holeFrames_ = 0;
+    // The ring, guarded by the main loop's lock. Its capacity is a whole
+    // number of packets and packets are read from packet boundaries, so a
+    // packet never wraps around the end.
+    std::vector<float> ring_;
+    std::vector<std::uint32_t> holeFrames_;  // per packet slot
+    std::uint32_t capacityFrames_ = 0;
+    std::uint32_t readFrame_ = 0;     // start of the oldest packet
+    std::uint32_t storedFrames_ = 0;  // frames in the ring, the one handed out included
+    bool discontinuity_ = false;      // data was dropped before the next packet
 };
 
 }  // namespace ovra::pulse

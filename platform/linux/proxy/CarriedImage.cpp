@@ -41,3 +41,4 @@ bool ReadWholeFile(const std::string& path, std::vector<std::uint8_t>& bytes) {
 }
 
 }  // namespace ovra::proxy
+

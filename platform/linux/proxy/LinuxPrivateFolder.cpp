@@ -1,4 +1,5 @@
 #include "platform/linux/proxy/LinuxPrivateFolder.h"
+#include "platform/linux/proxy/ProxyWire.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -53,9 +54,19 @@ bool IsPrivateFolder(const std::string& path) {
 
 std::string LinuxPrivateFolder::DefaultPath() {
     if (const char* d = std::getenv("OVRA_PRIVATE_DIR"); d && *d == '/') return d;
-    if (const char* d = std::getenv("XDG_DATA_HOME"); d && *d == '/') return std::string(d) + "/ovra";
-    if (const char* h = std::getenv("HOME"); h && *h == '/') return std::string(h) + "/.local/share/ovra";
-    return "/nonexistent/ovra";  // no home: nothing private to install into
+    std::string base;
+    if (const char* d = std::getenv("XDG_DATA_HOME"); d && *d == '/')
+        base = std::string(d) + "/ovra";
+    else if (const char* h = std::getenv("HOME"); h && *h == '/')
+        base = std::string(h) + "/.local/share/ovra";
+    else
+        return "/nonexistent/ovra";  // no home: nothing private to install into
+    // A separate proxy instance (tests, parallel setups) keeps its own
+    // installation, service record and flag file.
+    const std::string instance = ProxyInstanceFromEnvironment();
+    if (instance != "default" && instance.find('/') == std::string::npos && instance != "." && instance != "..")
+        base += "/instance-" + instance;
+    return base;
 }
 
 LinuxPrivateFolder::LinuxPrivateFolder(std::string path) : path_(std::move(path)) {

@@ -183,9 +183,10 @@ ServiceError ProcessServiceManager::Start(std::string_view name) {
     pollfd p{ready[0], POLLIN, 0};
     std::int32_t pid = 0;
     const bool answered = ::poll(&p, 1, static_cast<int>(readyTimeout_.count())) == 1 &&
-                          ::read(ready[0], &pid, sizeof pid) == sizeof pid && pid > 0;
+                          ::read(ready[0], &pid, sizeof pid) == sizeof pid;
     ::close(ready[0]);
-    if (!answered) return ServiceError::RequestTimeout;
+    if (answered && pid == -1) return ServiceError::AlreadyRunning;  // served by a proxy started otherwise
+    if (!answered || pid <= 0) return ServiceError::RequestTimeout;
     const std::string record = std::to_string(pid) + " " + std::to_string(StartTime(pid)) + "\n";
     const std::vector<std::uint8_t> recordBytes(record.begin(), record.end());
     folder_.Replace(PidName(name), recordBytes, false);

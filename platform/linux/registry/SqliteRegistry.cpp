@@ -62,8 +62,14 @@ RegistryStatus SqliteRegistry::CreateKey(RegistryRoot root, std::string_view pat
         return status;
     long long id = 0;
     std::size_t found = 0;
-    // Most keys exist already: look first, without taking the write lock.
-    int rc = Walk(*lease, root, names, &id, &found);
+    // Most keys exist already: look first (one snapshot), without taking the
+    // write lock.
+    int rc = Run(*lease, Sql::Begin);
+    if (rc != SQLITE_DONE) return store_->Fail(lease, rc, kAction);
+    rc = Walk(*lease, root, names, &id, &found);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return store_->Fail(lease, rc, kAction);
+    if (const int end = Run(*lease, Sql::Commit); end != SQLITE_DONE)
+        return store_->Fail(lease, end, kAction);
     if (rc == SQLITE_DONE) {
         rc = Run(*lease, Sql::BeginImmediate);
         if (rc != SQLITE_DONE) return store_->Fail(lease, rc, kAction);
@@ -87,8 +93,6 @@ RegistryStatus SqliteRegistry::CreateKey(RegistryRoot root, std::string_view pat
         if (rc != SQLITE_ROW) return store_->Fail(lease, rc, kAction);
         rc = Run(*lease, Sql::Commit);
         if (rc != SQLITE_DONE) return store_->Fail(lease, rc, kAction);
-    } else if (rc != SQLITE_ROW) {
-        return store_->Fail(lease, rc, kAction);
     }
     store_->Succeeded();
     *key = std::make_unique<SqliteRegistryKey>(store_, lease->Identity(), id,
@@ -103,11 +107,18 @@ RegistryStatus SqliteRegistry::OpenKey(RegistryRoot root, std::string_view path,
     StoreLease lease;
     if (const RegistryStatus status = store_->Acquire(&lease); status != RegistryStatus::Ok)
         return status;
+    constexpr std::string_view kAction = "open a key";
+    // One read transaction for the whole walk: one consistent view of the
+    // path, and one snapshot taken instead of one per name.
+    int rc = Run(*lease, Sql::Begin);
+    if (rc != SQLITE_DONE) return store_->Fail(lease, rc, kAction);
     long long id = 0;
     std::size_t found = 0;
-    const int rc = Walk(*lease, root, names, &id, &found);
+    rc = Walk(*lease, root, names, &id, &found);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return store_->Fail(lease, rc, kAction);
+    const int end = Run(*lease, Sql::Commit);
+    if (end != SQLITE_DONE) return store_->Fail(lease, end, kAction);
     if (rc == SQLITE_DONE) return RegistryStatus::NotFound;
-    if (rc != SQLITE_ROW) return store_->Fail(lease, rc, "open a key");
     store_->Succeeded();
     *key = std::make_unique<SqliteRegistryKey>(store_, lease->Identity(), id, access);
     return RegistryStatus::Ok;
