@@ -42,7 +42,7 @@ class HidrawAdapterTest : public ::testing::Test {
 protected:
     static sim::UmockdevHidHost::Options HostOptions() {
         sim::UmockdevHidHost::Options options;
-        options.stalledTransferTimeout = 1000ms;  // the USB core's give-up, shortened
+        options.stalledTransferTimeout = 2000ms;  // the USB core's give-up, shortened
         return options;
     }
 
@@ -196,6 +196,7 @@ TEST_F(HidrawAdapterTest, StallPastTheTimeoutIsReportedAsTimeoutAndTheDeviceReco
     // The stalled transfer still occupies the device: the next write gives up
     // after its own timeout instead of queueing behind it without bound.
     EXPECT_EQ(device->WriteOutputReport(Report(2), 100ms), HidStatus::Timeout);
+    EXPECT_TRUE(LogMentions(log, "not sent: an earlier transfer is still stuck"));
     // Once the USB core has given up on the stalled transfer, writes work again.
     HidStatus after = HidStatus::Timeout;
     for (int i = 0; i < 10 && after == HidStatus::Timeout; ++i) after = device->WriteOutputReport(Report(3), 500ms);

@@ -163,7 +163,12 @@ HidStatus HidrawDevice::WriteOutputReport(std::span<const std::uint8_t> report,
             transfer->error = transfer->result < 0 ? errno : 0;
         },
         deadline);
-    if (outcome != BoundedCallRunner::Outcome::Done) {
+    if (outcome == BoundedCallRunner::Outcome::Busy) {
+        log_.Printf("hidraw: output report to %s not sent: an earlier transfer is still stuck after %lld ms\n",
+                    info_.node.c_str(), static_cast<long long>(timeout.count()));
+        return HungUp() ? HidStatus::Gone : HidStatus::Timeout;
+    }
+    if (outcome == BoundedCallRunner::Outcome::TimedOut) {
         log_.Printf("hidraw: output report to %s not completed within %lld ms; cancelled\n",
                     info_.node.c_str(), static_cast<long long>(timeout.count()));
         return HungUp() ? HidStatus::Gone : HidStatus::Timeout;
