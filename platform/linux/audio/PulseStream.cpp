@@ -7,17 +7,17 @@
 
 namespace ovra::pulse {
 
-PulseStream::PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& spec,
+PulseStream::PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& sampleSpec,
                          const pa_channel_map& map, std::chrono::milliseconds fragment, std::function<void()> wake)
     : session_(session),
       monitor_(std::move(monitor)),
-      spec_(spec),
+      spec_(sampleSpec),
       map_(map),
       fragment_(fragment),
       wake_(std::move(wake)),
-      frameBytes_(pa_frame_size(&spec)),
+      frameBytes_(pa_frame_size(&sampleSpec)),
       periodFrames_(static_cast<std::uint32_t>(std::max<std::uint64_t>(
-          1, std::uint64_t{spec.rate} * static_cast<std::uint64_t>(fragment.count()) / 1000))) {}
+          1, std::uint64_t{sampleSpec.rate} * static_cast<std::uint64_t>(fragment.count()) / 1000))) {}
 
 PulseStream::~PulseStream() {
     if (!stream_) return;

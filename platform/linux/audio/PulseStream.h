@@ -29,7 +29,7 @@ class PulseSession;
 
 class PulseStream final : public LoopbackStream {
 public:
-    PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& spec, const pa_channel_map& map,
+    PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& sampleSpec, const pa_channel_map& map,
                 std::chrono::milliseconds fragment, std::function<void()> wake);
     ~PulseStream() override;
     PulseStream(const PulseStream&) = delete;
