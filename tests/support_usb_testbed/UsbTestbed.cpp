@@ -55,23 +55,23 @@ UsbTestbed::UsbTestbed() : testbed_(umockdev_testbed_new()) {
 
 UsbTestbed::~UsbTestbed() { g_object_unref(testbed_); }
 
-std::string UsbTestbed::Add(const UsbDeviceSpec& spec) {
-    const std::string vendor = Hex4(spec.vendor), product = Hex4(spec.product);
-    const std::string count = " " + std::to_string(spec.interfaces) + "\n";
+std::string UsbTestbed::Add(const UsbDeviceSpec& device) {
+    const std::string vendor = Hex4(device.vendor), product = Hex4(device.product);
+    const std::string count = " " + std::to_string(device.interfaces) + "\n";
     char productProperty[32];
-    std::snprintf(productProperty, sizeof productProperty, "%x/%x/100", spec.vendor, spec.product);
+    std::snprintf(productProperty, sizeof productProperty, "%x/%x/100", device.vendor, device.product);
     Entry entry;
     std::vector<std::string> attributes = {"idVendor", vendor, "idProduct", product,
                                            "bNumInterfaces", count, "speed", "480\n"};
-    if (!spec.serial.empty()) {
+    if (!device.serial.empty()) {
         attributes.push_back("serial");
-        attributes.push_back(spec.serial + "\n");
+        attributes.push_back(device.serial + "\n");
     }
-    entry.device = AddDevice(spec.name, rootHub_, attributes,
+    entry.device = AddDevice(device.name, rootHub_, attributes,
                              {"DEVTYPE", "usb_device", "PRODUCT", productProperty});
-    for (int i = 0; i < spec.interfaces; ++i) {
+    for (int i = 0; i < device.interfaces; ++i) {
         char name[64], number[16];
-        std::snprintf(name, sizeof name, "%s:1.%d", spec.name.c_str(), i);
+        std::snprintf(name, sizeof name, "%s:1.%d", device.name.c_str(), i);
         std::snprintf(number, sizeof number, "%02x\n", i);
         entry.interfaces.push_back(AddDevice(name, entry.device, {"bInterfaceNumber", number},
                                              {"DEVTYPE", "usb_interface", "PRODUCT", productProperty}));
@@ -80,9 +80,9 @@ std::string UsbTestbed::Add(const UsbDeviceSpec& spec) {
     return entry.device;
 }
 
-std::string UsbTestbed::Plug(const UsbDeviceSpec& spec) {
+std::string UsbTestbed::Plug(const UsbDeviceSpec& device) {
     // umockdev announces every added node with an "add" uevent itself.
-    return Add(spec);
+    return Add(device);
 }
 
 void UsbTestbed::Unplug(const std::string& sysPath) {

@@ -32,8 +32,8 @@ public:
     // Adds the device and its interfaces below the root hub; each node is
     // announced with an "add" uevent (device first). Returns the device's
     // sysfs path.
-    std::string Add(const UsbDeviceSpec& spec);
-    std::string Plug(const UsbDeviceSpec& spec);
+    std::string Add(const UsbDeviceSpec& device);
+    std::string Plug(const UsbDeviceSpec& device);
     // Announces the removal (interfaces, then the device) and removes it.
     void Unplug(const std::string& sysPath);
     // Adds a device node without idVendor/idProduct: listed, but its ID

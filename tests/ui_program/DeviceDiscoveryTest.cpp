@@ -97,6 +97,22 @@ TEST_F(DiscoveryTest, ConnectingSelectsUnlessStartingUpAndWakesTheService) {
     EXPECT_EQ(model->State().modelName, "KYX Vanta Ostra");
 }
 
+TEST_F(DiscoveryTest, StartUpEndsWithTheHeadsetSelectedElseTheMicrophone) {
+    model->SetStartingUp(true);
+    Discover({kMicId, kGen2Id});
+    model->SetStartingUp(false);
+    ASSERT_EQ(model->State().selected, SelectedDevice::None);
+    model->SelectInitialDevice();
+    EXPECT_EQ(model->State().selected, SelectedDevice::Headset);
+
+    MakeModel();
+    model->SetStartingUp(true);
+    Discover({kMicId});
+    model->SetStartingUp(false);
+    model->SelectInitialDevice();
+    EXPECT_EQ(model->State().selected, SelectedDevice::Microphone);
+}
+
 TEST_F(DiscoveryTest, MicrophoneConnectingBesideTheSelectedHeadsetTakesItsStoredEffect) {
     store.values[kStoreMicrophone].behavior = 4;  // music reads as 0 here
     Discover({kGen2Id});

@@ -61,7 +61,7 @@ TEST_F(ApplyTest, EachHeadsetFamilyAndEffect) {
                 << family.id << " effect " << c;
             EXPECT_EQ(LightOps(links.*family.device), Strings{"effect " + c + " 230,26,0"});
             EXPECT_EQ(EventOps(kSettingDataEvent), std::vector<Op>{Op::Set});
-            EXPECT_EQ(FinishOps(), (std::vector<Op>{Op::WaitSignaled, Op::Reset}));
+            EXPECT_EQ(FinishOps(), (std::vector<Op>{Op::Reset, Op::WaitSignaled, Op::Reset}));
             EXPECT_EQ(model->State().shownEffect, code);
             EXPECT_TRUE(Logged("R = 229.6\nG = 26.2\nB = 0\n"));
         }
@@ -69,19 +69,35 @@ TEST_F(ApplyTest, EachHeadsetFamilyAndEffect) {
     }
 }
 
+TEST_F(ApplyTest, StaleFinishedFromAnEarlierWakeUpDoesNotCount) {
+    Discover({kGen2Id});  // its wake-up pair; nobody answers
+    auto finish = objects.OpenEvent(kFinishEvent);
+    finish->Set();        // a late answer to that wake-up
+    objects.InstantTimeouts(&clock);
+    Choose(EffectChoice::Static, {1, 2, 3});
+    ApplyQuietly();
+    EXPECT_EQ(FinishOps(), (std::vector<Op>{Op::Reset, Op::WaitTimeout, Op::Reset}))
+        << "this request's own answer is awaited";
+}
+
 TEST_F(ApplyTest, HandshakeSpacingAndWaitBeforeTheDeviceWrite) {
     FakeServiceSide service(objects);
     Discover({kGen2Id});
     Choose(EffectChoice::Breathing, {10, 20, 30});
     ApplyQuietly();
-    const auto journal = objects.JournalRecords();
-    std::vector<std::pair<std::string, Op>> sequence;
-    for (auto& r : journal)
-        if (r.name != FrameSync::kEventName) sequence.push_back({r.name, r.op});
-    ASSERT_GE(sequence.size(), 4u);
-    EXPECT_EQ(sequence[0], std::make_pair(std::string(kSettingDataEvent), Op::Set));
-    EXPECT_EQ(sequence[1], std::make_pair(std::string(kDelayEvent), Op::Set));
-    EXPECT_EQ(sequence.back(), std::make_pair(std::string(kFinishEvent), Op::Reset));
+    // The UI's own steps, in order (the service thread's steps interleave).
+    using Step = std::pair<std::string, Op>;
+    std::vector<Step> sequence;
+    for (auto& r : objects.JournalRecords()) {
+        const bool serviceStep = (r.name == kDelayEvent && r.op != Op::Set) ||
+                                 (r.name == kFinishEvent && r.op == Op::Set);
+        if (!serviceStep && r.name != FrameSync::kEventName) sequence.push_back({r.name, r.op});
+    }
+    EXPECT_EQ(sequence, (std::vector<Step>{{kFinishEvent, Op::Reset},
+                                           {kSettingDataEvent, Op::Set},
+                                           {kDelayEvent, Op::Set},
+                                           {kFinishEvent, Op::WaitSignaled},
+                                           {kFinishEvent, Op::Reset}}));
     EXPECT_EQ(objects.JournalOf(kDelayEvent).back().at - objects.JournalOf(kSettingDataEvent).back().at,
               100ms);
 }
@@ -93,7 +109,7 @@ TEST_F(ApplyTest, MicrophoneSelectedGetsItsOwnHandshakeAndMode) {
     ApplyQuietly();
     EXPECT_EQ(store.writes, (Strings{"sync 2", "2:color 1,2,3", "2:behavior 2", "2:switch 1"}));
     EXPECT_EQ(LightOps(links.mic), Strings{"effect 2 1,2,3"});
-    EXPECT_EQ(FinishOps(), (std::vector<Op>{Op::WaitSignaled, Op::Reset}));
+    EXPECT_EQ(FinishOps(), (std::vector<Op>{Op::Reset, Op::WaitSignaled, Op::Reset}));
     EXPECT_EQ(model->MicLightEffect(), 2u);
 }
 
@@ -140,7 +156,7 @@ TEST_F(ApplyTest, ServiceThatNeverAnswersBoundsTheWaitThenWritesAnyway) {
     EXPECT_TRUE(Logged("\nm_hLEDFinishedEvent - TimeOut\n"));
     EXPECT_EQ(clock.Now() - before, 100ms + 3000ms);
     EXPECT_EQ(LightOps(links.gen2), Strings{"effect 0 255,0,0"}) << "stored and sent agree";
-    EXPECT_EQ(FinishOps(), (std::vector<Op>{Op::WaitTimeout, Op::Reset}));
+    EXPECT_EQ(FinishOps(), (std::vector<Op>{Op::Reset, Op::WaitTimeout, Op::Reset}));
     EXPECT_TRUE(notifier.notices.empty());
 }
 

@@ -82,11 +82,13 @@ TEST_F(HandshakeRealTime, ServiceOnItsOwnHandlesReleasesTheDevices) {
     PosixNamedObjects serviceSide(Tag("handshake"));
     FakeServiceSide service(serviceSide);
     MakeModel();
+    for (int i = 0; i < 200 && service.Answers() < 1; ++i) std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(service.Answers(), 1) << "the service answered the connection's wake-up";
     links.gen2.ClearOps();
     model->OnApply();
     EXPECT_FALSE(log.Contains("\nm_hLEDFinishedEvent - TimeOut\n"));
     EXPECT_EQ(links.gen2.Ops().back(), "effect 1 1,2,3");
-    EXPECT_GE(service.Answers(), 1);
+    EXPECT_EQ(service.Answers(), 2);
     auto finish = objects.OpenEvent(kFinishEvent);
     ASSERT_TRUE(finish);
     EXPECT_EQ(finish->Wait(0ms), WaitResult::Timeout) << "reset after the write";

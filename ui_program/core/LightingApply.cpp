@@ -69,6 +69,10 @@ std::uint32_t LightingModel::SyncStatusMask() const {
 }
 
 bool LightingModel::ReleaseRequest() {
+    // Only the service's answer to this request counts: a "finished" left
+    // over from an earlier wake-up (a device connection, a late answer)
+    // must not let the UI write while the service may still hold a device.
+    if (finishEvent_) finishEvent_->Reset();
     WakeService();
     return finishEvent_ && finishEvent_->Wait(kFinishWait) == WaitResult::Signaled;
 }

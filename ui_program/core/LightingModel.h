@@ -96,6 +96,9 @@ public:
     void OnSyncBox();
     void OnHeadsetButton();
     void OnMicButton();
+    // End of the window's start-up: the headset when one is connected,
+    // otherwise the microphone.
+    void SelectInitialDevice();
     void OnMicPollTimer();
     void SetColour(const Colour& colour) { state_.colour = colour; }
     void SetActiveBar(ActiveBar bar) { state_.activeBar = bar; }

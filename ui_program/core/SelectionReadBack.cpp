@@ -64,6 +64,13 @@ void LightingModel::OnMicButton() {
     deps_.host.RequestRedraw();
 }
 
+void LightingModel::SelectInitialDevice() {
+    if (AnyHeadsetConnected())
+        OnHeadsetButton();
+    else if (mk470_.load())
+        OnMicButton();
+}
+
 void LightingModel::ReadBackHeadset() {
     const std::uint32_t storedCode = deps_.store.LoadLEDServiceBehavior(kStoreHeadset);
     const Colour storedColourRaw = deps_.store.LoadLEDColor(kStoreHeadset);

@@ -28,7 +28,7 @@ struct SinkInfoResult {
     pa_threaded_mainloop* loop;
     bool found = false;
     std::string name, monitor;
-    pa_sample_spec spec{};
+    pa_sample_spec sampleSpec{};
     pa_channel_map map{};
 };
 
@@ -181,7 +181,7 @@ LoopbackStatus PulseSession::FindDefaultDevice() {
                 r->found = true;
                 r->name = info->name ? info->name : "";
                 r->monitor = info->monitor_source_name ? info->monitor_source_name : "";
-                r->spec = info->sample_spec;
+                r->sampleSpec = info->sample_spec;
                 r->map = info->channel_map;
             }
             pa_threaded_mainloop_signal(r->loop, 0);
@@ -196,7 +196,7 @@ LoopbackStatus PulseSession::FindDefaultDevice() {
 
     sinkName_ = sink.name;
     monitorName_ = sink.monitor;
-    sinkSpec_ = sink.spec;
+    sinkSpec_ = sink.sampleSpec;
     sinkMap_ = sink.map;
     found_ = true;
     return LoopbackStatus::Ok;
@@ -209,23 +209,23 @@ std::string PulseSession::DeviceName() const {
 
 LoopbackStatus PulseSession::Activate(std::function<void()> wake, std::unique_ptr<LoopbackStream>* stream) {
     std::string monitor;
-    pa_sample_spec spec;
+    pa_sample_spec sampleSpec;
     pa_channel_map map;
     {
         LoopLock lock(loop_);
         if (!found_) return LoopbackStatus::NoDefaultDevice;
         if (!PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))) return LoopbackStatus::DeviceInvalidated;
         monitor = monitorName_;
-        spec = sinkSpec_;
+        sampleSpec = sinkSpec_;
         map = sinkMap_;
     }
     // The mix as float at the sink's own rate and channel count: no
     // resampling or remixing in the server.
-    spec.format = PA_SAMPLE_FLOAT32NE;
-    if (!pa_sample_spec_valid(&spec)) return LoopbackStatus::UnsupportedFormat;
-    if (!pa_channel_map_valid(&map) || map.channels != spec.channels)
-        pa_channel_map_init_extend(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
-    auto created = std::make_unique<PulseStream>(*this, monitor, spec, map, fragment_, std::move(wake));
+    sampleSpec.format = PA_SAMPLE_FLOAT32NE;
+    if (!pa_sample_spec_valid(&sampleSpec)) return LoopbackStatus::UnsupportedFormat;
+    if (!pa_channel_map_valid(&map) || map.channels != sampleSpec.channels)
+        pa_channel_map_init_extend(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
+    auto created = std::make_unique<PulseStream>(*this, monitor, sampleSpec, map, fragment_, std::move(wake));
     const LoopbackStatus status = created->Create();
     if (status == LoopbackStatus::Ok) *stream = std::move(created);
     return status;

@@ -7,17 +7,17 @@
 
 namespace ovra::pulse {
 
-PulseStream::PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& spec,
+PulseStream::PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& sampleSpec,
                          const pa_channel_map& map, std::chrono::milliseconds fragment, std::function<void()> wake)
     : session_(session),
       monitor_(std::move(monitor)),
-      spec_(spec),
+      spec_(sampleSpec),
       map_(map),
       fragment_(fragment),
       wake_(std::move(wake)),
-      frameBytes_(pa_frame_size(&spec)),
+      frameBytes_(pa_frame_size(&sampleSpec)),
       periodFrames_(static_cast<std::uint32_t>(std::max<std::uint64_t>(
-          1, std::uint64_t{spec.rate} * static_cast<std::uint64_t>(fragment.count()) / 1000))) {}
+          1, std::uint64_t{sampleSpec.rate} * static_cast<std::uint64_t>(fragment.count()) / 1000))) {}
 
 PulseStream::~PulseStream() {
     if (!stream_) return;
@@ -28,8 +28,9 @@ PulseStream::~PulseStream() {
     pa_stream_unref(stream_);
 }
 
-void PulseStream::OnState(pa_stream*, void* data) {
+void PulseStream::OnState(pa_stream* stream, void* data) {
     auto* self = static_cast<PulseStream*>(data);
+    self->ready_ = pa_stream_get_state(stream) == PA_STREAM_READY;
     pa_threaded_mainloop_signal(self->session_.Loop(), 0);
     // A broken stream must wake the capture thread too: it learns of the
     // break from GetNextPacketSize.
@@ -43,10 +44,16 @@ void PulseStream::OnReadable(pa_stream* stream, std::size_t, void* data) {
         std::size_t bytes = 0;
         if (pa_stream_peek(stream, &piece, &bytes) < 0 || bytes == 0) break;
         // A stray partial frame at the end of a piece is dropped with it.
+        std::lock_guard ring(self->ringMutex_);
         self->Append(static_cast<const std::uint8_t*>(piece), static_cast<std::uint32_t>(bytes / self->frameBytes_));
         pa_stream_drop(stream);
     }
-    if (self->storedFrames_ >= self->periodFrames_ && self->wake_) self->wake_();
+    bool whole;
+    {
+        std::lock_guard ring(self->ringMutex_);
+        whole = self->storedFrames_ >= self->periodFrames_;
+    }
+    if (whole && self->wake_) self->wake_();
 }
 
 void PulseStream::Append(const std::uint8_t* data, std::uint32_t frames) {
@@ -159,15 +166,15 @@ LoopbackStatus PulseStream::Stop() {
 }
 
 LoopbackStatus PulseStream::GetNextPacketSize(std::uint32_t* frames) {
-    LoopLock lock(session_.Loop());
     *frames = 0;
-    if (pa_stream_get_state(stream_) != PA_STREAM_READY) return LoopbackStatus::DeviceInvalidated;
+    if (!ready_.load()) return LoopbackStatus::DeviceInvalidated;
+    std::lock_guard lock(ringMutex_);
     if (storedFrames_ >= periodFrames_) *frames = periodFrames_;
     return LoopbackStatus::Ok;
 }
 
 LoopbackStatus PulseStream::GetBuffer(LoopbackPacket* packet) {
-    LoopLock lock(session_.Loop());
+    std::lock_guard lock(ringMutex_);
     if (storedFrames_ < periodFrames_) return LoopbackStatus::Failed;
     // The writer never touches this packet until ReleaseBuffer: it is still
     // counted as stored.
@@ -180,7 +187,7 @@ LoopbackStatus PulseStream::GetBuffer(LoopbackPacket* packet) {
 }
 
 LoopbackStatus PulseStream::ReleaseBuffer(std::uint32_t) {
-    LoopLock lock(session_.Loop());
+    std::lock_guard lock(ringMutex_);
     if (storedFrames_ < periodFrames_) return LoopbackStatus::Ok;
     holeFrames_[readFrame_ / periodFrames_] = 0;
     readFrame_ = (readFrame_ + periodFrames_) % capacityFrames_;

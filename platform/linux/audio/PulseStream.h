@@ -14,8 +14,10 @@
 
 #include <pulse/pulseaudio.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,7 @@ class PulseSession;
 
 class PulseStream final : public LoopbackStream {
 public:
-    PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& spec, const pa_channel_map& map,
+    PulseStream(PulseSession& session, std::string monitor, const pa_sample_spec& sampleSpec, const pa_channel_map& map,
                 std::chrono::milliseconds fragment, std::function<void()> wake);
     ~PulseStream() override;
     PulseStream(const PulseStream&) = delete;
@@ -66,7 +68,9 @@ private:
     std::size_t frameBytes_ = 0;
     std::uint32_t periodFrames_ = 0;
 
-    // The ring, guarded by the main loop's lock. Its capacity is a whole
+    // The ring, guarded by its own mutex (not the main loop's lock: the
+    // capture thread, woken by the read callback, would otherwise find that
+    // lock still held and sleep once more). Its capacity is a whole
     // number of packets and packets are read from packet boundaries, so a
     // packet never wraps around the end.
     std::vector<float> ring_;
@@ -75,6 +79,9 @@ private:
     std::uint32_t readFrame_ = 0;     // start of the oldest packet
     std::uint32_t storedFrames_ = 0;  // frames in the ring, the one handed out included
     bool discontinuity_ = false;      // data was dropped before the next packet
+    std::mutex ringMutex_;
+    // The stream runs (kept by the state callback for the capture thread).
+    std::atomic<bool> ready_{false};
 };
 
 }  // namespace ovra::pulse
