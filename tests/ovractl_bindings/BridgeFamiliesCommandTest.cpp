@@ -80,5 +80,33 @@ TEST_F(BridgeFamiliesCommand, NoHeadsetAttached) {
     EXPECT_EQ(Run({"off"}).code, 3);
 }
 
+// Each loaded copy was initialised and counts as a user of the bridge proxy:
+// when ovractl ends, both are given up even when neither found its headset.
+TEST_F(BridgeFamiliesCommand, EndingGivesUpBothCopiesWithOrWithoutAHeadset) {
+    for (bool attached : {false, true}) {
+        if (!attached) {
+            fx.plainHost.devices.clear();
+            fx.eneHost.devices.clear();
+        } else {
+            fx.plainHost.devices = {&fx.gen2mid};
+            fx.eneHost.devices = {&fx.tv520};
+        }
+        fx.plainHost.ClearCalls();
+        fx.eneHost.ClearCalls();
+        {
+            ovractl::BridgeFamilyProvider ending{fx.loader, fx.clock, fx.log};
+            std::ostringstream out, err;
+            ovractl::FamilyProvider* providers[] = {&ending};
+            const std::vector<std::string> args{"list"};
+            EXPECT_EQ(ovractl::Run(args, providers, out, err), attached ? 0 : 3);
+        }
+        for (auto* host : {&fx.plainHost, &fx.eneHost}) {
+            const auto calls = host->Calls();
+            ASSERT_FALSE(calls.empty()) << attached;
+            EXPECT_EQ(calls.back(), "BrxLib_UnInitialize()") << attached;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ovra::testing
