@@ -13,6 +13,7 @@
 #include "device_access/Gen2MidHeadset.h"
 #include "device_access/Tv520Headset.h"
 #include "tests/bindings/BridgeFixture.h"
+#include "tests/bindings/BridgeGoldenCalls.h"
 
 namespace ovra::testing {
 namespace {
@@ -22,23 +23,6 @@ using std::chrono::milliseconds;
 
 // 229.6, 26.2, 0.0 goes to a device as E6 1A 00.
 const Colour kColour{229.6, 26.2, 0.0};
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", bytes[i]);
-        text += byte;
-    }
-    return text;
-}
-
-std::string Write(int slave, int sub, const std::vector<std::uint8_t>& data) {
-    char head[64];
-    std::snprintf(head, sizeof head, "WriteI2CSuperRegister(%02X, 2, 1, %02X, %zu, [", slave, sub,
-                  data.size());
-    return head + Hex(data) + "])";
-}
 
 // ---- Gen2Mid -------------------------------------------------------------
 
@@ -52,16 +36,6 @@ protected:
     BridgeFixture fx;
     Gen2MidHeadset headset{*fx.plain, fx.clock};
 };
-
-Calls Gen2MidRegister(int reg, int value) {
-    return {Write(0x52, reg, {static_cast<std::uint8_t>(value)})};
-}
-
-Calls Join(std::initializer_list<Calls> parts) {
-    Calls all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
 
 TEST_F(Gen2MidGolden, EffectsWriteColourThenModeAndWait30ms) {
     const struct {
@@ -153,33 +127,6 @@ protected:
     Tv520Connection connection{*fx.ene};
     Tv520Headset headset{*fx.ene, fx.clock};
 };
-
-Calls Reg(int controller, int reg, int value) {
-    return {Write(controller, 0x00, {static_cast<std::uint8_t>(reg >> 8),
-                                     static_cast<std::uint8_t>(reg & 0xFF)}),
-            Write(controller, 0x01, {static_cast<std::uint8_t>(value)})};
-}
-
-Calls Block(int controller, int reg, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> packet{static_cast<std::uint8_t>(data.size())};
-    packet.insert(packet.end(), data.begin(), data.end());
-    return {Write(controller, 0x00, {static_cast<std::uint8_t>(reg >> 8),
-                                     static_cast<std::uint8_t>(reg & 0xFF)}),
-            Write(controller, 0x03, packet)};
-}
-
-Calls Apply(int controller) {
-    return Join({Reg(controller, 0x80A0, 0x55), Reg(controller, 0x80A0, 0xAA)});
-}
-
-Calls Bracket(int mode) { return {"USB_Customer_Control(" + std::to_string(mode) + ")"}; }
-
-// kColour for 8 LEDs, each as red, blue, green.
-std::vector<std::uint8_t> Leds(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-    std::vector<std::uint8_t> bytes;
-    for (int led = 0; led < 8; ++led) bytes.insert(bytes.end(), {r, b, g});
-    return bytes;
-}
 
 TEST_F(Tv520Golden, EffectsWriteBlockModeApplyInsideTheBracket) {
     const auto leds = Leds(0xE6, 0x1A, 0x00);

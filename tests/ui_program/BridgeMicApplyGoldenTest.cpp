@@ -6,8 +6,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "device_access/HidControl.h"
 #include "device_access/MicBinding.h"
 #include "platform/fake/FakeModuleLoader.h"
@@ -16,6 +14,7 @@
 #include "sim/hid/InProcessHidHost.h"
 #include "sim/mic/MicrophoneModel.h"
 #include "tests/bindings/BridgeFixture.h"
+#include "tests/bindings/BridgeGoldenCalls.h"
 #include "tests/ui_program/ModelFixture.h"
 #include "ui_program/core/BoundDeviceLinks.h"
 
@@ -25,53 +24,16 @@ namespace {
 using ::testing::ElementsAreArray;
 using testing::Calls;
 
-// ---- the calls and reports the devices must see (as in tests/bindings) ----
+// ---- the calls and reports the devices must see ----
 
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        char byte[4];
-        std::snprintf(byte, sizeof byte, i == 0 ? "%02X" : " %02X", bytes[i]);
-        text += byte;
-    }
-    return text;
-}
-std::string Write(int slave, int sub, const std::vector<std::uint8_t>& data) {
-    char head[64];
-    std::snprintf(head, sizeof head, "WriteI2CSuperRegister(%02X, 2, 1, %02X, %zu, [", slave, sub,
-                  data.size());
-    return head + Hex(data) + "])";
-}
-Calls Join(std::initializer_list<Calls> parts) {
-    Calls all;
-    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
-    return all;
-}
-Calls Gen2MidRegister(int reg, int value) {
-    return {Write(0x52, reg, {static_cast<std::uint8_t>(value)})};
-}
-Calls Reg(int controller, int reg, int value) {
-    return {Write(controller, 0x00, {static_cast<std::uint8_t>(reg >> 8),
-                                     static_cast<std::uint8_t>(reg & 0xFF)}),
-            Write(controller, 0x01, {static_cast<std::uint8_t>(value)})};
-}
-Calls Block(int controller, int reg, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> packet{static_cast<std::uint8_t>(data.size())};
-    packet.insert(packet.end(), data.begin(), data.end());
-    return {Write(controller, 0x00, {static_cast<std::uint8_t>(reg >> 8),
-                                     static_cast<std::uint8_t>(reg & 0xFF)}),
-            Write(controller, 0x03, packet)};
-}
-Calls Apply(int controller) {
-    return Join({Reg(controller, 0x80A0, 0x55), Reg(controller, 0x80A0, 0xAA)});
-}
-Calls Bracket(int mode) { return {"USB_Customer_Control(" + std::to_string(mode) + ")"}; }
-// 8 LEDs, each as red, blue, green.
-std::vector<std::uint8_t> Leds(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
-    std::vector<std::uint8_t> bytes;
-    for (int led = 0; led < 8; ++led) bytes.insert(bytes.end(), {r, b, g});
-    return bytes;
-}
+using testing::Apply;
+using testing::Block;
+using testing::Bracket;
+using testing::Gen2MidRegister;
+using testing::Join;
+using testing::Leds;
+using testing::Reg;
+
 Calls Tv520Effect(int mode) {
     const auto leds = Leds(0xE6, 0x1A, 0x00);
     return Join({Bracket(3),
