@@ -4,38 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
+#include "RunDevsim.h"
+
 namespace {
-
-struct DemoRun {
-    std::string output;
-    int exitCode = -1;
-};
-
-DemoRun Demo(const std::string& arguments) {
-    const char* bin = std::getenv("OVRA_BIN_DIR");
-    const std::string command = std::string(bin ? bin : ".") + "/devsim --demo " + arguments + " 2>&1";
-    DemoRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char chunk[512];
-    std::size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, pipe)) > 0) run.output.append(chunk, got);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 class DevsimDemo : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(DevsimDemo, SetsAndReadsBackTwoEffects) {
     const std::string headset = GetParam();
-    const DemoRun run = Demo("--headset " + headset);
+    const auto run = ovra::test::RunDevsim("--demo --headset " + headset);
     ASSERT_EQ(run.exitCode, 0) << run.output;
     const std::string ids = headset == "gen2entry" ? "0b05:1859" : "0b05:1855";
     for (const std::string& expected : {
